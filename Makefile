@@ -1,0 +1,36 @@
+# Entry points. `make demo` and `make test` work from a fresh clone: each
+# installs what is missing first.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD := build
+
+.PHONY: all deps build data demo test asan tsan bench windows test-windows dist fuzz format clean
+
+all: build
+
+deps:
+	@scripts/setup.sh
+
+build: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default -j $(JOBS)
+
+test: build
+	@ctest --preset default
+
+asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan
+
+tsan: deps
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS)
+	@ctest --preset tsan
+
+format:
+	@clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build build-asan build-tsan build-bench build-fuzz build-win32 build-win64 out
+
+-include mk/*.mk

@@ -1,0 +1,59 @@
+// Operating-system services the engine needs; one implementation per OS
+// (posix/, win32/). Nothing here calls back into the engine.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vesk::platform {
+
+// How a callback pointer's memory is classified.
+struct MemoryRegion {
+  bool committed = false;   // mapped / MEM_COMMIT
+  bool writable = false;    // write permission (incl. copy-on-write)
+  bool executable = false;  // execute permission
+};
+
+// Queries the region holding address; nullopt when the query fails.
+std::optional<MemoryRegion> QueryMemory(const void* address);
+
+// Reads a pointer-sized value at address; nullopt when the read faults.
+std::optional<uintptr_t> ReadPointer(const void* address);
+
+// Full path of the file of the module (shared library / DLL) that contains
+// address; nullopt when it cannot be found.
+std::optional<std::u16string> ModulePathOf(const void* address);
+
+// Keeps the module containing address loaded until the process ends, so a
+// thread still running in it can never return into unmapped code.
+void PinModuleOf(const void* address);
+
+// UTF-8 bytes to UTF-16; invalid sequences become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+// UTF-16 to UTF-8; lone surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// Opens a file named by a UTF-16 path, in binary mode ("rb", "wb").
+std::FILE* OpenFile(const std::u16string& path, const char* mode);
+
+// Size of an open file in 64 bits (the position after seeking to its end),
+// or -1 when it cannot be determined. Leaves the position at the end.
+int64_t FileSizeFromEnd(std::FILE* file);
+
+// Seeks an open file to an absolute 64-bit position; false on failure.
+bool SeekTo(std::FILE* file, int64_t position);
+
+// Whole content of the file at path in one read; nullopt when it cannot be
+// opened or read.
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::u16string& path);
+
+// Runs fn(context) and reports whether it returned normally. A fault raised
+// inside it (access violation / SIGSEGV / SIGBUS, a C++ exception) is caught
+// and discarded where that can be done safely.
+bool CallGuarded(void (*fn)(void*), void* context);
+
+}  // namespace vesk::platform

@@ -1,0 +1,39 @@
+// One recorded voice: a .vl file held in memory and its unit table.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vesk {
+
+// Where a unit's PCM lies in the voice file's bytes.
+struct UnitEntry {
+  uint32_t offset = 0;
+  uint32_t length = 0;
+};
+
+// Receives the loader's messages (level 1 information, 4 error).
+using LogSink = std::function<void(int32_t level, const std::u16string& text)>;
+
+struct Voice {
+  std::u16string name;
+  std::u16string path;
+  int32_t sampleRate = 0;
+  std::map<int32_t, UnitEntry> units;
+  std::vector<uint8_t> data;
+
+  // Reads the whole file at path and scans its unit table. True when at
+  // least one unit was accepted. Reports one line through log.
+  bool Load(const std::u16string& path, const LogSink& log);
+
+  bool HasUnit(int32_t index) const;
+
+  // The unit's first PCM byte inside data and its length in bytes, or null
+  // with byteLength 0. Never copies or allocates.
+  const uint8_t* GetUnit(int32_t index, uint32_t& byteLength) const;
+};
+
+}  // namespace vesk
