@@ -9,7 +9,7 @@ packages=(
   build-essential cmake make pkg-config git ca-certificates
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsonic-dev libsndfile1-dev libsamplerate0-dev libcli11-dev
-  espeak-ng espeak-ng-data unicode-data manpages-zh sox
+  espeak-ng espeak-ng-data libespeak-ng-dev unicode-data manpages-zh sox
   clang libclang-rt-14-dev binutils
 )
 if [[ "${1:-}" == "windows" ]]; then

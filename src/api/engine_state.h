@@ -44,6 +44,16 @@ struct EngineState {
   // Control of the utterance attached to workerThread; guarded by
   // controlMutex.
   std::shared_ptr<UtteranceControl> currentUtterance;
+
+  // Start-up in progress and the thread running it; guarded by
+  // controlMutex. A concurrent Initialize waits on startupDone.
+  bool startupRunning = false;
+  std::thread::id startupThread;
+  std::condition_variable startupDone;
+
+  // Worker threads not yet finished, attached or detached. The engine is
+  // torn down at unload only when none is left to read it.
+  std::atomic<int32_t> liveWorkers{0};
 };
 
 // The process-wide engine.

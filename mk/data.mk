@@ -1,0 +1,33 @@
+# Dictionaries: build/engine/pinyin.txt and phrases.txt, generated from the
+# Unihan readings (Debian unicode-data) and the npm word lists pinned in
+# data/package-lock.json. Regenerated only when a script or source changes.
+DATA_ENGINE_DIR := $(BUILD)/engine
+DATA_DICTS := $(DATA_ENGINE_DIR)/pinyin.txt $(DATA_ENGINE_DIR)/phrases.txt
+DATA_SCRIPTS := $(wildcard data/dict/*.mjs data/dict/lib/*.mjs)
+DATA_UNIHAN := $(firstword $(wildcard /usr/share/unicode/Unihan_Readings.txt \
+  /usr/share/unicode/Unihan_Readings.txt.bz2))
+VESK_PINYIN := $(BUILD)/tools/vesk-pinyin/vesk-pinyin
+COMPARE_REPORT := $(BUILD)/compare-pinyin.txt
+
+.PHONY: data data-check compare-pinyin
+
+data: deps
+	@$(MAKE) --no-print-directory $(DATA_DICTS)
+
+data/node_modules: data/package.json data/package-lock.json
+	@cd data && npm ci --no-audit --no-fund --loglevel=error
+	@touch $@
+
+$(DATA_DICTS) &: $(DATA_SCRIPTS) data/node_modules $(DATA_UNIHAN)
+	@node data/dict/build-dictionaries.mjs $(DATA_ENGINE_DIR)
+
+# Every reading in the dictionaries, parsed by the engine itself, must have a
+# unit index.
+data-check: data build
+	@$(VESK_PINYIN) --check --dict-dir $(DATA_ENGINE_DIR)
+
+# Agreement of the engine's reading with pinyin-pro over the Chinese manual
+# pages (manpages-zh); disagreements by character go to $(COMPARE_REPORT).
+compare-pinyin: data-check
+	@node data/dict/compare-pinyin.mjs --tool $(VESK_PINYIN) \
+	  --dict-dir $(DATA_ENGINE_DIR) --report $(COMPARE_REPORT)

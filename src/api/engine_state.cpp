@@ -1,0 +1,61 @@
+#include "api/engine_state.h"
+
+#include <new>
+#include <thread>
+#include <utility>
+
+namespace vesk {
+
+namespace {
+
+// The engine is built in place and torn down by EngineTeardown below, not by
+// the usual static destruction, so that it can outlive the unload when a
+// detached worker might still read it.
+alignas(EngineState) unsigned char engineStorage[sizeof(EngineState)];
+
+EngineState* BuildEngine() { return new (engineStorage) EngineState; }
+
+// Unloading the library (or leaving the process) while a worker is attached
+// stops it and waits for it; it ends at its next check of the stop flag.
+struct EngineTeardown {
+  EngineTeardown() { Engine(); }
+  ~EngineTeardown() {
+    EngineState& engine = Engine();
+    std::thread worker;
+    {
+      std::lock_guard lock(engine.controlMutex);
+      {
+        std::lock_guard pauseLock(engine.pauseMutex);
+        engine.running.exchange(false);
+        engine.paused.exchange(false);
+        if (engine.currentUtterance) {
+          engine.currentUtterance->stopped.store(true);
+        }
+        engine.pauseCondition.notify_all();
+      }
+      worker = std::move(engine.workerThread);
+    }
+    if (worker.joinable()) {
+      if (worker.get_id() == std::this_thread::get_id()) {
+        // Leaving the process from inside the play callback: the worker is
+        // this very thread and never returns to the engine.
+        worker.detach();
+      } else {
+        worker.join();
+      }
+    }
+    // A detached worker may still be winding down: then the engine stays.
+    if (engine.liveWorkers.load() == 0) engine.~EngineState();
+  }
+};
+
+EngineTeardown teardown;
+
+}  // namespace
+
+EngineState& Engine() {
+  static EngineState* const engine = BuildEngine();
+  return *engine;
+}
+
+}  // namespace vesk

@@ -1,0 +1,163 @@
+#include "lexicon/dictionary_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace vesk {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+struct ToneMark {
+  std::string_view bytes;
+  char letter;
+  int32_t tone;  // -1: the mark leaves the tone as it was
+};
+
+// In matching order: the first row whose bytes begin at a position wins.
+constexpr std::array<ToneMark, 30> kToneMarks{{
+    {"\xC4\x81", 'a', 1},  {"\xC3\xA1", 'a', 2},     {"\xC7\x8E", 'a', 3},
+    {"\xC3\xA0", 'a', 4},  {"\xC4\x93", 'e', 1},     {"\xC3\xA9", 'e', 2},
+    {"\xC4\x9B", 'e', 3},  {"\xC3\xA8", 'e', 4},     {"\xC4\xAB", 'i', 1},
+    {"\xC3\xAD", 'i', 2},  {"\xC7\x90", 'i', 3},     {"\xC3\xAC", 'i', 4},
+    {"\xC5\x8D", 'o', 1},  {"\xC3\xB3", 'o', 2},     {"\xC7\x92", 'o', 3},
+    {"\xC3\xB2", 'o', 4},  {"\xC5\xAB", 'u', 1},     {"\xC3\xBA", 'u', 2},
+    {"\xC7\x94", 'u', 3},  {"\xC3\xB9", 'u', 4},     {"\xC7\x96", 'v', 1},
+    {"\xC7\x98", 'v', 2},  {"\xC7\x9A", 'v', 3},     {"\xC7\x9C", 'v', 4},
+    {"\xC3\xBC", 'v', -1}, {"\xC5\x84", 'n', 2},     {"\xC5\x88", 'n', 3},
+    {"\xC7\xB9", 'n', 4},  {"\xE1\xB8\xBF", 'm', 2}, {"m\xCC\x80", 'm', 4},
+}};
+
+// Only these bytes begin a row; every other byte is copied without a search.
+bool MayStartToneMark(unsigned char c) {
+  return c == 0xC3 || c == 0xC4 || c == 0xC5 || c == 0xC7 || c == 0xE1 ||
+         c == 'm';
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+namespace {
+
+// Calls fn(piece) for every trimmed piece between delimiters, empty ones too.
+template <typename Fn>
+void forEachPiece(std::string_view text, char delimiter, Fn&& fn) {
+  while (true) {
+    const std::size_t end = text.find(delimiter);
+    fn(trimBlanks(text.substr(0, end)));
+    if (end == std::string_view::npos) return;
+    text.remove_prefix(end + 1);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string_view> splitReadings(std::string_view text,
+                                            char delimiter) {
+  std::vector<std::string_view> pieces;
+  forEachPiece(text, delimiter,
+               [&](std::string_view piece) { pieces.push_back(piece); });
+  return pieces;
+}
+
+std::vector<Syllable> parseReadings(std::string_view text, char delimiter) {
+  // Counted first so the one allocation has the final size.
+  std::size_t count = 0;
+  forEachPiece(text, delimiter,
+               [&](std::string_view piece) { count += !piece.empty(); });
+  std::vector<Syllable> syllables;
+  syllables.reserve(count);
+  forEachPiece(text, delimiter, [&](std::string_view piece) {
+    if (piece.empty()) return;
+    Syllable syllable = parseReading(piece);
+    if (!syllable.pinyin.empty()) syllables.push_back(std::move(syllable));
+  });
+  return syllables;
+}
+
+std::size_t countLines(std::string_view content) {
+  return std::size_t(std::count(content.begin(), content.end(), '\n')) + 1;
+}
+
+Syllable parseReading(std::string_view reading) {
+  Syllable syllable;
+  syllable.pinyin.reserve(reading.size());
+  std::size_t at = 0;
+  while (at < reading.size()) {
+    const auto c = static_cast<unsigned char>(reading[at]);
+    if (MayStartToneMark(c)) {
+      const ToneMark* match = nullptr;
+      for (const ToneMark& mark : kToneMarks) {
+        if (reading.substr(at).starts_with(mark.bytes)) {
+          match = &mark;
+          break;
+        }
+      }
+      if (match) {
+        syllable.pinyin += match->letter;
+        if (match->tone >= 0) syllable.tone = match->tone;
+        at += match->bytes.size();
+        continue;
+      }
+    }
+    syllable.pinyin += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : char(c);
+    ++at;
+  }
+  return syllable;
+}
+
+std::optional<std::string> readDictionaryFile(const std::u16string& path) {
+  std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
+  if (!file) return std::nullopt;
+
+  // One read into a buffer of the file's size; a file whose size cannot be
+  // told (a pipe) is read in pieces instead.
+  std::string content;
+  const int64_t size = platform::FileSizeFromEnd(file.get());
+  if (size >= 0 && platform::SeekTo(file.get(), 0)) {
+    if (uint64_t(size) > content.max_size()) return std::nullopt;
+    // A file too large for memory is a file that cannot be read.
+    try {
+      content.resize(std::size_t(size));
+    } catch (const std::bad_alloc&) {
+      return std::nullopt;
+    }
+    std::size_t got = std::fread(content.data(), 1, content.size(), file.get());
+    content.resize(got);
+  } else {
+    std::clearerr(file.get());
+    if (!platform::SeekTo(file.get(), 0)) std::rewind(file.get());
+  }
+  // Whatever lies beyond the size measured (a file still growing, or one
+  // whose size was unknown) is read too.
+  std::array<char, 65536> chunk;
+  while (std::size_t got =
+             std::fread(chunk.data(), 1, chunk.size(), file.get())) {
+    content.append(chunk.data(), got);
+  }
+  if (std::ferror(file.get())) return std::nullopt;
+
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (content.size() > 2 &&
+      std::string_view(content).starts_with(kByteOrderMark)) {
+    content.erase(0, kByteOrderMark.size());
+  }
+  return content;
+}
+
+}  // namespace vesk

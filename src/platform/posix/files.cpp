@@ -1,0 +1,65 @@
+// Files named by UTF-16 paths, with 64-bit sizes and positions.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <memory>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace vesk::platform {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+std::FILE* OpenFile(const std::u16string& path, const char* mode) {
+  std::FILE* file = std::fopen(Utf16ToUtf8(path).c_str(), mode);
+  if (file == nullptr) return nullptr;
+  // A directory opens for reading here but not where the engine's file
+  // rules come from; refuse it like any other unreadable name.
+  struct stat status {};
+  if (::fstat(::fileno(file), &status) != 0 || S_ISDIR(status.st_mode)) {
+    std::fclose(file);
+    errno = EISDIR;
+    return nullptr;
+  }
+  return file;
+}
+
+int64_t FileSizeFromEnd(std::FILE* file) {
+  if (file == nullptr || ::fseeko(file, 0, SEEK_END) != 0) return -1;
+  const off_t end = ::ftello(file);
+  return end < 0 ? -1 : int64_t(end);
+}
+
+bool SeekTo(std::FILE* file, int64_t position) {
+  return file != nullptr && position >= 0 &&
+         ::fseeko(file, off_t(position), SEEK_SET) == 0;
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::u16string& path) {
+  std::unique_ptr<std::FILE, FileCloser> file(OpenFile(path, "rb"));
+  if (!file) return std::nullopt;
+  const int64_t size = FileSizeFromEnd(file.get());
+  if (size < 0 || uint64_t(size) > SIZE_MAX / 2 || !SeekTo(file.get(), 0)) {
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.resize(std::size_t(size));
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  if (size > 0 &&
+      std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+}  // namespace vesk::platform

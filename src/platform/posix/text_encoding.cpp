@@ -1,0 +1,126 @@
+// UTF-8 <-> UTF-16 with the replacement rules of the common decoders: one
+// U+FFFD per maximal invalid subpart, surrogates never pass through.
+#include "platform/platform.h"
+
+namespace vesk::platform {
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool IsContinuation(uint8_t byte) { return (byte & 0xC0) == 0x80; }
+
+// The accepted range of the second byte after a lead byte; the later bytes
+// are always 80..BF.
+struct LeadInfo {
+  int length = 0;  // 0: not a lead byte
+  uint8_t secondLow = 0x80;
+  uint8_t secondHigh = 0xBF;
+};
+
+LeadInfo Lead(uint8_t byte) {
+  if (byte >= 0xC2 && byte <= 0xDF) return {2, 0x80, 0xBF};
+  if (byte == 0xE0) return {3, 0xA0, 0xBF};
+  if (byte == 0xED) return {3, 0x80, 0x9F};  // no UTF-8-encoded surrogates
+  if (byte >= 0xE1 && byte <= 0xEF) return {3, 0x80, 0xBF};
+  if (byte == 0xF0) return {4, 0x90, 0xBF};
+  if (byte >= 0xF1 && byte <= 0xF3) return {4, 0x80, 0xBF};
+  if (byte == 0xF4) return {4, 0x80, 0x8F};
+  return {};
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += char(c);
+  } else if (c < 0x800) {
+    out += char(0xC0 | (c >> 6));
+    out += char(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += char(0xE0 | (c >> 12));
+    out += char(0x80 | ((c >> 6) & 0x3F));
+    out += char(0x80 | (c & 0x3F));
+  } else {
+    out += char(0xF0 | (c >> 18));
+    out += char(0x80 | ((c >> 12) & 0x3F));
+    out += char(0x80 | ((c >> 6) & 0x3F));
+    out += char(0x80 | (c & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+  const std::size_t size = utf8.size();
+  std::size_t i = 0;
+  while (i < size) {
+    const uint8_t first = bytes[i];
+    if (first < 0x80) {
+      out += char16_t(first);
+      ++i;
+      continue;
+    }
+    const LeadInfo lead = Lead(first);
+    if (lead.length == 0) {
+      out += kReplacement;
+      ++i;
+      continue;
+    }
+    char32_t code = first & (0xFF >> (lead.length + 1));
+    std::size_t used = 1;
+    bool complete = true;
+    for (int k = 1; k < lead.length; ++k) {
+      if (i + used >= size) {
+        complete = false;
+        break;
+      }
+      const uint8_t next = bytes[i + used];
+      const bool fits = k == 1
+                            ? next >= lead.secondLow && next <= lead.secondHigh
+                            : IsContinuation(next);
+      if (!fits) {
+        complete = false;
+        break;
+      }
+      code = (code << 6) | (next & 0x3F);
+      ++used;
+    }
+    i += used;
+    if (!complete) {
+      out += kReplacement;  // the maximal subpart just skipped
+      continue;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out += char16_t(0xD800 + (code >> 10));
+      out += char16_t(0xDC00 + (code & 0x3FF));
+    } else {
+      out += char16_t(code);
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size() * 3);
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t unit = utf16[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() &&
+        utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+      const char32_t code =
+          0x10000 + ((char32_t(unit) - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      AppendUtf8(out, code);
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendUtf8(out, kReplacement);
+    } else {
+      AppendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+}  // namespace vesk::platform

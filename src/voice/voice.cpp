@@ -1,0 +1,112 @@
+#include "voice/voice.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int64_t kTableStart = 24;
+constexpr int64_t kEntrySize = 8;
+constexpr int64_t kMinimumFileSize = 28;
+// One in-memory buffer with 32-bit offsets; larger files are refused.
+constexpr int64_t kMaximumFileSize = int64_t(1) << 31;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+uint32_t ReadU32(const std::vector<uint8_t>& bytes, std::size_t at) {
+  return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 |
+         uint32_t(bytes[at + 2]) << 16 | uint32_t(bytes[at + 3]) << 24;
+}
+
+std::u16string Decimal(std::size_t value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+// Walks the unit table while each entry lies before the lowest accepted
+// unit offset; the entry count is not stored.
+void ScanUnitTable(const std::vector<uint8_t>& data,
+                   std::map<int32_t, UnitEntry>& units) {
+  const int64_t size = int64_t(data.size());
+  if (size < kTableStart + kEntrySize) return;
+  int64_t bound = size;
+  int32_t index = 0;
+  int64_t position = kTableStart;
+  while (position + kEntrySize <= size) {
+    const uint32_t offset = ReadU32(data, std::size_t(position));
+    const uint32_t length = ReadU32(data, std::size_t(position) + 4);
+    if (length != 0 && int64_t(offset) + int64_t(length) <= size &&
+        int64_t(offset) > position + kEntrySize) {
+      units.emplace_hint(units.end(), index, UnitEntry{offset, length});
+      bound = std::min(bound, int64_t(offset));
+    }
+    ++index;
+    position += kEntrySize;
+    if (position + kEntrySize > bound) break;
+  }
+}
+
+}  // namespace
+
+bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
+  if (&newPath != &path) path = newPath;
+  units.clear();
+  data.clear();
+  const auto fail = [&](const char16_t* message) {
+    if (log) log(4, message + path);
+    data.clear();
+    data.shrink_to_fit();
+    return false;
+  };
+
+  std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
+  if (!file) return fail(u"无法打开语音库文件: ");
+  const int64_t size = platform::FileSizeFromEnd(file.get());
+  if (size <= 0) return fail(u"语音库文件为空: ");
+  if (size >= kMaximumFileSize) return fail(u"语音库文件过大: ");
+  if (!platform::SeekTo(file.get(), 0)) return fail(u"读取语音库文件失败: ");
+  try {
+    data.resize(std::size_t(size));
+  } catch (const std::bad_alloc&) {
+    return fail(u"读取语音库文件失败: ");
+  }
+  if (std::fread(data.data(), 1, data.size(), file.get()) != data.size()) {
+    return fail(u"读取语音库文件失败: ");
+  }
+  file.reset();
+  if (size < kMinimumFileSize) return fail(u"语音库文件格式错误: ");
+
+  sampleRate = int32_t(ReadU32(data, 8));
+  ScanUnitTable(data, units);
+  if (log) {
+    log(1, u"加载语音库 " + name + u": " + Decimal(units.size()) + u" 条目");
+  }
+  return !units.empty();
+}
+
+bool Voice::HasUnit(int32_t index) const { return units.contains(index); }
+
+const uint8_t* Voice::GetUnit(int32_t index, uint32_t& byteLength) const {
+  byteLength = 0;
+  const auto found = units.find(index);
+  if (found == units.end()) return nullptr;
+  const UnitEntry& entry = found->second;
+  byteLength = entry.length;
+  if (entry.length == 0) return nullptr;
+  if (data.empty() ||
+      uint64_t(entry.offset) + uint64_t(entry.length) > data.size()) {
+    byteLength = 0;
+    return nullptr;
+  }
+  return data.data() + entry.offset;
+}
+
+}  // namespace vesk

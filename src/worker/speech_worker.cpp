@@ -1,0 +1,329 @@
+#include "worker/speech_worker.h"
+
+#include <sonic.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "api/callbacks.h"
+#include "frontend/number_reading.h"
+#include "frontend/phonetic_tables.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr int32_t kDefaultChunkSamples = 8000;
+// Sonic's period search needs at least one sample per period of its lowest
+// pitch; real voices lie far inside this range.
+constexpr int32_t kMinSonicSampleRate = 1000;
+constexpr int32_t kMaxSonicSampleRate = 768000;
+constexpr int32_t kFallbackTones[] = {1, 2, 3, 4, 0};
+
+bool IsHan(char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; }
+bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool IsAsciiLetter(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+bool IsSentenceMark(char16_t c) {
+  switch (c) {
+    case u'!':
+    case u',':
+    case u'.':
+    case u'?':
+    case u'\u3002':
+    case u'\uFF01':
+    case u'\uFF0C':
+    case u'\uFF1F':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Everything one utterance needs while it is spoken; lives on the worker's
+// stack.
+class Utterance {
+ public:
+  Utterance(EngineState& engine, const UtteranceControl& control,
+            const Voice& voice, int32_t userValue,
+            const UtteranceSettings& settings)
+      : engine_(engine),
+        control_(control),
+        voice_(voice),
+        userValue_(userValue),
+        settings_(settings),
+        chunkSamples_(ChunkSamplesFor(voice.sampleRate)),
+        // Even and within the int32 byte count of the callback.
+        chunkBytes_(std::min<std::size_t>(std::size_t(chunkSamples_) * 2,
+                                          std::size_t(INT32_MAX) - 1)) {}
+
+  ~Utterance() { CloseStream(); }
+
+  Utterance(const Utterance&) = delete;
+  Utterance& operator=(const Utterance&) = delete;
+
+  void OpenStream() {
+    if (!settings_.streamWanted || !SonicAcceptsSampleRate(voice_.sampleRate))
+      return;
+    stream_ = sonicCreateStream(voice_.sampleRate, 1);
+    if (stream_ == nullptr) return;
+    if (settings_.speedChange) sonicSetSpeed(stream_, settings_.speedFactor);
+    if (settings_.pitchChange) sonicSetPitch(stream_, settings_.pitchFactor);
+  }
+
+  // Flushes what Sonic still holds to the host (unless stopped) and closes.
+  void FinishStream() {
+    if (stream_ == nullptr) return;
+    sonicFlushStream(stream_);
+    DrainSonicOutput();
+    CloseStream();
+  }
+
+  bool Running() const { return StillRunning(engine_, control_); }
+
+  void Walk(std::u16string_view text, const PinyinLexicon& lexicon);
+
+  void Complete() {
+    InvokePlayCallback(engine_, voice_.name.c_str(), nullptr, 0, userValue_);
+  }
+
+ private:
+  void PlaySyllables(const std::vector<Syllable>& syllables,
+                     bool toneFallback);
+  void PlayUnit(int32_t unit);
+  void PlayDirect(const uint8_t* bytes, std::size_t even);
+  void PlayThroughStream(const uint8_t* bytes, std::size_t even);
+  void DrainSonicOutput();
+
+  void Deliver(const int16_t* samples, std::size_t bytes) {
+    InvokePlayCallback(engine_, voice_.name.c_str(), samples,
+                       static_cast<int32_t>(bytes), userValue_);
+  }
+
+  int16_t* Scratch(std::size_t samples) {
+    if (scratch_.size() < samples) scratch_.resize(samples);
+    return scratch_.data();
+  }
+
+  void CloseStream() {
+    if (stream_ != nullptr) sonicDestroyStream(stream_);
+    stream_ = nullptr;
+  }
+
+  EngineState& engine_;
+  const UtteranceControl& control_;
+  const Voice& voice_;
+  const int32_t userValue_;
+  const UtteranceSettings settings_;
+  const int32_t chunkSamples_;
+  const std::size_t chunkBytes_;
+  sonicStream stream_ = nullptr;
+  std::vector<int16_t> scratch_;
+};
+
+void Utterance::Walk(std::u16string_view text, const PinyinLexicon& lexicon) {
+  std::size_t i = 0;
+  const std::size_t length = text.size();
+  while (i < length && Running()) {
+    const char16_t c = text[i];
+    std::size_t end = i + 1;
+    if (IsHan(c)) {
+      while (end < length && IsHan(text[end])) ++end;
+      PlaySyllables(lexicon.convert(text.substr(i, end - i)), true);
+    } else if (IsAsciiDigit(c)) {
+      while (end < length && IsAsciiDigit(text[end])) ++end;
+      const std::u16string_view digits = text.substr(i, end - i);
+      const std::u16string reading = ReadNumber(digits);
+      if (!reading.empty()) {
+        PlaySyllables(lexicon.convert(reading), false);
+      } else {
+        for (char16_t digit : digits) {
+          if (!Running()) break;
+          const auto unit = DigitUnit(digit);
+          if (unit && voice_.HasUnit(*unit)) PlayUnit(*unit);
+        }
+      }
+    } else if (IsAsciiLetter(c)) {
+      while (end < length && IsAsciiLetter(text[end])) ++end;
+      for (std::size_t k = i; k < end; ++k) {
+        if (!Running()) break;
+        char letter = static_cast<char>(text[k]);
+        if (letter >= 'A' && letter <= 'Z') letter = char(letter - 'A' + 'a');
+        const auto unit = LetterUnit(letter);
+        if (unit && voice_.HasUnit(*unit)) PlayUnit(*unit);
+      }
+    } else if (IsSentenceMark(c)) {
+      if (voice_.HasUnit(kPunctuationUnit)) PlayUnit(kPunctuationUnit);
+    }
+    i = end;
+  }
+}
+
+void Utterance::PlaySyllables(const std::vector<Syllable>& syllables,
+                              bool toneFallback) {
+  for (const Syllable& syllable : syllables) {
+    if (!Running()) return;
+    const int32_t unit = FindSyllableUnit(voice_, syllable, toneFallback);
+    if (unit >= 0) PlayUnit(unit);
+  }
+}
+
+void Utterance::PlayUnit(int32_t unit) {
+  uint32_t byteLength = 0;
+  const uint8_t* bytes = voice_.GetUnit(unit, byteLength);
+  if (bytes == nullptr || byteLength == 0 || !Running()) return;
+  const std::size_t even = byteLength & ~uint32_t{1};
+  if (even == 0) return;
+  if (stream_ != nullptr) {
+    PlayThroughStream(bytes, even);
+  } else {
+    PlayDirect(bytes, even);
+  }
+}
+
+void Utterance::PlayDirect(const uint8_t* bytes, std::size_t even) {
+  for (std::size_t offset = 0; offset < even;) {
+    if (!Running()) return;
+    const std::size_t n = std::min(even - offset, chunkBytes_) & ~std::size_t{1};
+    if (n == 0) return;
+    if (!WaitWhilePaused(engine_, control_)) return;
+    if (settings_.gain != 1.0f) {
+      int16_t* samples = Scratch(n / 2);
+      std::memcpy(samples, bytes + offset, n);
+      ApplyGain(samples, n / 2, settings_.gain);
+      Deliver(samples, n);
+    } else {
+      // Zero copy: the host reads the voice's own bytes.
+      Deliver(reinterpret_cast<const int16_t*>(bytes + offset), n);
+    }
+    offset += n;
+  }
+}
+
+void Utterance::PlayThroughStream(const uint8_t* bytes, std::size_t even) {
+  if (!WaitWhilePaused(engine_, control_)) return;
+  const std::size_t count = even / 2;
+  // Sonic reads shorts; units at odd offsets are realigned first. It never
+  // writes through the pointer.
+  short* samples = reinterpret_cast<short*>(const_cast<uint8_t*>(bytes));
+  if (reinterpret_cast<uintptr_t>(bytes) % alignof(short) != 0) {
+    samples = Scratch(count);
+    std::memcpy(samples, bytes, even);
+  }
+  sonicWriteShortToStream(stream_, samples, static_cast<int>(count));
+  DrainSonicOutput();
+}
+
+void Utterance::DrainSonicOutput() {
+  if (stream_ == nullptr) return;
+  while (Running()) {
+    const int available = sonicSamplesAvailable(stream_);
+    if (available <= 0) return;
+    const int m = std::min(available, chunkSamples_);
+    int16_t* samples = Scratch(std::size_t(m));
+    const int got = sonicReadShortFromStream(stream_, samples, m);
+    if (got <= 0) return;
+    if (!WaitWhilePaused(engine_, control_)) return;
+    ApplyGain(samples, std::size_t(got), settings_.gain);
+    Deliver(samples, std::size_t(got) * 2);
+  }
+}
+
+}  // namespace
+
+UtteranceSettings ComputeUtteranceSettings(int32_t rate, int32_t pitch,
+                                           int32_t volume) {
+  const int32_t r = std::clamp(rate, 0, 100);
+  const int32_t p = std::clamp(pitch, 0, 100);
+  const int32_t v = std::clamp(volume, 0, 100);
+  UtteranceSettings settings;
+  settings.speedFactor = float(r) / 100.0f * 1.5f + 0.5f;
+  settings.speedChange = r < 48 || r > 52;
+  settings.pitchFactor = p <= 50 ? float(p) / 50.0f * 0.5f + 0.5f
+                                 : float(p - 50) / 50.0f + 1.0f;
+  settings.pitchChange = p != 50;
+  settings.streamWanted = settings.speedChange || settings.pitchChange;
+  settings.gain = v == 0 ? 0.0f : std::min(2.0f, float(v) / 50.0f);
+  return settings;
+}
+
+int32_t ChunkSamplesFor(int32_t sampleRate) {
+  return sampleRate > 0 ? sampleRate : kDefaultChunkSamples;
+}
+
+bool SonicAcceptsSampleRate(int32_t sampleRate) {
+  return sampleRate >= kMinSonicSampleRate && sampleRate <= kMaxSonicSampleRate;
+}
+
+int32_t FindSyllableUnit(const Voice& voice, const Syllable& syllable,
+                         bool toneFallback) {
+  int32_t unit = SyllableUnitIndex(syllable.pinyin, syllable.tone);
+  if (unit >= 0 && voice.HasUnit(unit)) return unit;
+  if (!toneFallback) return -1;
+  for (int32_t tone : kFallbackTones) {
+    if (tone == syllable.tone) continue;
+    unit = SyllableUnitIndex(syllable.pinyin, tone);
+    if (unit >= 0 && voice.HasUnit(unit)) return unit;
+  }
+  return -1;
+}
+
+void ApplyGain(int16_t* samples, std::size_t count, float gain) {
+  if (gain == 1.0f) return;
+  for (std::size_t k = 0; k < count; ++k) {
+    // Clamping before the truncation gives the same result as after it and
+    // keeps the conversion defined.
+    const float scaled =
+        std::clamp(float(samples[k]) * gain, -32768.0f, 32767.0f);
+    samples[k] = static_cast<int16_t>(static_cast<int32_t>(scaled));
+  }
+}
+
+bool WaitWhilePaused(EngineState& engine, const UtteranceControl& control) {
+  if (!engine.paused.load()) return StillRunning(engine, control);
+  std::unique_lock<std::mutex> lock(engine.pauseMutex);
+  engine.pauseCondition.wait(lock, [&] {
+    return !(engine.paused.load() && StillRunning(engine, control));
+  });
+  return StillRunning(engine, control);
+}
+
+void SpeakUtterance(EngineState& engine, const UtteranceRequest& request,
+                    const PinyinLexicon& lexicon) {
+  // A request without control still gets a stop flag of its own.
+  const UtteranceControl unshared;
+  const UtteranceControl& control =
+      request.control ? *request.control : unshared;
+  if (!StillRunning(engine, control)) return;
+
+  // Held for the whole utterance: the voice outlives a registry cleared
+  // meanwhile from inside the play callback.
+  const std::shared_ptr<const Voice> voice =
+      engine.voices.Resolve(request.voiceName);
+  if (voice == nullptr) {
+    if (!control.stopped.load()) engine.running.exchange(false);
+    return;
+  }
+
+  const UtteranceSettings settings = ComputeUtteranceSettings(
+      engine.rate.load(), engine.pitch.load(), engine.volume.load());
+  {
+    Utterance utterance(engine, control, *voice, request.userValue, settings);
+    utterance.OpenStream();
+    utterance.Walk(request.text, lexicon);
+    utterance.FinishStream();
+    if (utterance.Running()) utterance.Complete();
+  }
+  // A stopped worker must leave the flag alone: it may belong to the next
+  // utterance by now.
+  if (!control.stopped.load()) engine.running.exchange(false);
+}
+
+void SpeechWorker(EngineState& engine, UtteranceRequest request) {
+  SpeakUtterance(engine, request, PinyinLexicon::instance());
+}
+
+}  // namespace vesk

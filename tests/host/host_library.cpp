@@ -1,0 +1,191 @@
+#include "host/host_library.h"
+
+#include <dlfcn.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+
+#include "support/test_files.h"
+
+#ifndef VESK_LIBRARY_PATH
+#error "VESK_LIBRARY_PATH must name the built engine library"
+#endif
+
+namespace vesk::test {
+
+namespace {
+
+template <typename Fn>
+bool Resolve(void* handle, const char* name, Fn& out, std::string& error) {
+  void* symbol = ::dlsym(handle, name);
+  if (symbol == nullptr) {
+    error = std::string("missing export ") + name;
+    return false;
+  }
+  out = reinterpret_cast<Fn>(symbol);
+  return true;
+}
+
+struct Recorder {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<LogLine> logs;
+  std::vector<PlayCall> plays;
+  std::function<void(const PlayCall&)> hook;
+};
+
+Recorder& Recorded() {
+  static Recorder* recorder = new Recorder;  // outlives late worker threads
+  return *recorder;
+}
+
+}  // namespace
+
+const std::vector<std::string>& ExportNames() {
+  static const std::vector<std::string> names = {
+      "VeskSynthInitialize",   "VeskSynthUninitialize",
+      "VeskSynthGetInfo",      "VeskSynthGetVoiceList",
+      "VeskSynthPrepareVoice", "VeskSynthGetAudioFormat",
+      "VeskSynthSetRate",      "VeskSynthSetPitch",
+      "VeskSynthSetVolume",    "VeskSynthSetPlayCallback",
+      "VeskSynthSpeak",        "VeskSynthStop",
+      "VeskSynthPause",        "VeskSynthResume"};
+  return names;
+}
+
+std::filesystem::path BuiltLibraryPath() { return VESK_LIBRARY_PATH; }
+
+HostLibrary::HostLibrary(const std::filesystem::path& directory) {
+  libraryPath_ = directory / BuiltLibraryPath().filename();
+  std::error_code code;
+  std::filesystem::copy_file(BuiltLibraryPath(), libraryPath_,
+                             std::filesystem::copy_options::overwrite_existing,
+                             code);
+  if (code) {
+    error_ = "cannot copy the library: " + code.message();
+    return;
+  }
+  handle_ = ::dlopen(libraryPath_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    const char* why = ::dlerror();
+    error_ = why != nullptr ? why : "dlopen failed";
+    return;
+  }
+  Resolve(handle_, "VeskSynthInitialize", api_.Initialize, error_) &&
+      Resolve(handle_, "VeskSynthUninitialize", api_.Uninitialize, error_) &&
+      Resolve(handle_, "VeskSynthGetInfo", api_.GetInfo, error_) &&
+      Resolve(handle_, "VeskSynthGetVoiceList", api_.GetVoiceList, error_) &&
+      Resolve(handle_, "VeskSynthPrepareVoice", api_.PrepareVoice, error_) &&
+      Resolve(handle_, "VeskSynthGetAudioFormat", api_.GetAudioFormat,
+              error_) &&
+      Resolve(handle_, "VeskSynthSetRate", api_.SetRate, error_) &&
+      Resolve(handle_, "VeskSynthSetPitch", api_.SetPitch, error_) &&
+      Resolve(handle_, "VeskSynthSetVolume", api_.SetVolume, error_) &&
+      Resolve(handle_, "VeskSynthSetPlayCallback", api_.SetPlayCallback,
+              error_) &&
+      Resolve(handle_, "VeskSynthSpeak", api_.Speak, error_) &&
+      Resolve(handle_, "VeskSynthStop", api_.Stop, error_) &&
+      Resolve(handle_, "VeskSynthPause", api_.Pause, error_) &&
+      Resolve(handle_, "VeskSynthResume", api_.Resume, error_);
+}
+
+HostLibrary::~HostLibrary() { Unload(); }
+
+void* HostLibrary::Symbol(const char* name) const {
+  return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr;
+}
+
+void HostLibrary::Unload() {
+  if (handle_ != nullptr) ::dlclose(handle_);
+  handle_ = nullptr;
+  api_ = HostApi{};
+}
+
+void RecordLog(int32_t level, const char16_t* text) {
+  Recorder& r = Recorded();
+  std::lock_guard lock(r.mutex);
+  r.logs.push_back({level, text != nullptr ? std::u16string(text) : u""});
+  r.changed.notify_all();
+}
+
+std::vector<LogLine> RecordedLogs() {
+  Recorder& r = Recorded();
+  std::lock_guard lock(r.mutex);
+  return r.logs;
+}
+
+void ClearRecordedLogs() {
+  Recorder& r = Recorded();
+  std::lock_guard lock(r.mutex);
+  r.logs.clear();
+}
+
+std::string Describe(const std::vector<LogLine>& lines) {
+  std::string out;
+  for (const LogLine& line : lines) {
+    out += std::to_string(line.level) + ": " + U8(line.text) + "\n";
+  }
+  return out;
+}
+
+int32_t RecordPlay(const char16_t* voiceName, const int16_t* samples,
+                   int32_t byteCount, int32_t userValue) {
+  PlayCall call;
+  call.voiceName = voiceName != nullptr ? std::u16string(voiceName) : u"";
+  call.nullSamples = samples == nullptr;
+  if (samples != nullptr && byteCount > 0) {
+    call.samples.assign(samples, samples + byteCount / 2);
+  }
+  call.byteCount = byteCount;
+  call.userValue = userValue;
+  call.thread = std::this_thread::get_id();
+  Recorder& r = Recorded();
+  std::function<void(const PlayCall&)> hook;
+  {
+    std::lock_guard lock(r.mutex);
+    r.plays.push_back(call);
+    hook = r.hook;
+    r.changed.notify_all();
+  }
+  if (hook) hook(call);
+  return 0;
+}
+
+std::vector<PlayCall> RecordedPlays() {
+  Recorder& r = Recorded();
+  std::lock_guard lock(r.mutex);
+  return r.plays;
+}
+
+void ClearRecordedPlays() {
+  Recorder& r = Recorded();
+  std::lock_guard lock(r.mutex);
+  r.plays.clear();
+}
+
+void SetPlayHook(std::function<void(const PlayCall&)> hook) {
+  Recorder& r = Recorded();
+  std::lock_guard lock(r.mutex);
+  r.hook = std::move(hook);
+}
+
+bool WaitForCompletion(std::chrono::milliseconds limit) {
+  Recorder& r = Recorded();
+  std::unique_lock lock(r.mutex);
+  return r.changed.wait_for(lock, limit, [&] {
+    for (const PlayCall& call : r.plays) {
+      if (call.IsCompletion()) return true;
+    }
+    return false;
+  });
+}
+
+bool WaitForPlays(std::size_t count, std::chrono::milliseconds limit) {
+  Recorder& r = Recorded();
+  std::unique_lock lock(r.mutex);
+  return r.changed.wait_for(lock, limit,
+                            [&] { return r.plays.size() >= count; });
+}
+
+}  // namespace vesk::test

@@ -1,0 +1,116 @@
+// Host-side helpers: load a private copy of the built engine library and
+// record what it sends to the log and play callbacks.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vesksynth.h"
+
+namespace vesk::test {
+
+// The fourteen exports, resolved by name.
+struct HostApi {
+  VeskBool (*Initialize)(LogCallback) = nullptr;
+  VeskBool (*Uninitialize)() = nullptr;
+  VeskBool (*GetInfo)(EngineInfo*) = nullptr;
+  VeskBool (*GetVoiceList)(char16_t**, uint32_t*) = nullptr;
+  VeskBool (*PrepareVoice)(const char16_t*) = nullptr;
+  VeskBool (*GetAudioFormat)(AudioFormat*) = nullptr;
+  VeskBool (*SetRate)(intptr_t, int32_t) = nullptr;
+  VeskBool (*SetPitch)(intptr_t, int32_t) = nullptr;
+  VeskBool (*SetVolume)(intptr_t, int32_t) = nullptr;
+  PlayCallback (*SetPlayCallback)(PlayCallback) = nullptr;
+  VeskBool (*Speak)(const char16_t*, const char16_t*, int32_t) = nullptr;
+  VeskBool (*Stop)() = nullptr;
+  VeskBool (*Pause)() = nullptr;
+  VeskBool (*Resume)() = nullptr;
+};
+
+// The names of the fourteen exports.
+const std::vector<std::string>& ExportNames();
+
+// The library as built (VESK_LIBRARY_PATH).
+std::filesystem::path BuiltLibraryPath();
+
+// One private engine: the built library copied into directory (a distinct
+// file gives a distinct instance, so each test starts from a fresh engine)
+// and opened with dlopen. Put pinyin.txt, phrases.txt and *.vl files into
+// the same directory before calling Initialize.
+class HostLibrary {
+ public:
+  explicit HostLibrary(const std::filesystem::path& directory);
+  ~HostLibrary();
+  HostLibrary(const HostLibrary&) = delete;
+  HostLibrary& operator=(const HostLibrary&) = delete;
+
+  // False when copying, loading or resolving an export failed; see error().
+  bool ok() const { return handle_ != nullptr && error_.empty(); }
+  const std::string& error() const { return error_; }
+
+  const HostApi& api() const { return api_; }
+  const HostApi* operator->() const { return &api_; }
+
+  const std::filesystem::path& libraryPath() const { return libraryPath_; }
+  void* Symbol(const char* name) const;
+
+  // dlclose; idempotent. The destructor calls it.
+  void Unload();
+
+ private:
+  void* handle_ = nullptr;
+  std::filesystem::path libraryPath_;
+  std::string error_;
+  HostApi api_;
+};
+
+// --- Log callback recording (process-wide) ---
+
+struct LogLine {
+  int32_t level = 0;
+  std::u16string text;
+  friend bool operator==(const LogLine&, const LogLine&) = default;
+};
+
+// A LogCallback that appends to the recorded lines.
+void RecordLog(int32_t level, const char16_t* text);
+std::vector<LogLine> RecordedLogs();
+void ClearRecordedLogs();
+// "level: text" per line, UTF-8, for failure messages.
+std::string Describe(const std::vector<LogLine>& lines);
+
+// --- Play callback recording (process-wide) ---
+
+struct PlayCall {
+  std::u16string voiceName;
+  bool nullSamples = false;
+  std::vector<int16_t> samples;  // copy of the delivered samples
+  int32_t byteCount = 0;
+  int32_t userValue = 0;
+  std::thread::id thread;
+
+  bool IsCompletion() const { return nullSamples && byteCount == 0; }
+};
+
+// A PlayCallback that records each call, then runs the hook (if any) on the
+// calling (worker) thread. Returns 0.
+int32_t RecordPlay(const char16_t* voiceName, const int16_t* samples,
+                   int32_t byteCount, int32_t userValue);
+std::vector<PlayCall> RecordedPlays();
+void ClearRecordedPlays();
+// Runs after each recorded call; an empty function removes it.
+void SetPlayHook(std::function<void(const PlayCall&)> hook);
+// Waits until a completion call (null, 0) has been recorded; false when the
+// limit passes first. The limit only guards against a hang.
+bool WaitForCompletion(
+    std::chrono::milliseconds limit = std::chrono::seconds(20));
+// Waits until at least count calls have been recorded; false on the limit.
+bool WaitForPlays(std::size_t count,
+                  std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+}  // namespace vesk::test

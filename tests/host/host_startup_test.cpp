@@ -1,0 +1,184 @@
+// Start-up as a host sees it: the engine's own directory, its messages in
+// order, and what a second Initialize or an Uninitialize does.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "host/host_library.h"
+#include "support/test_files.h"
+
+namespace vesk::test {
+namespace {
+
+// The built-in neutral-tone words the lexicon starts with.
+constexpr std::size_t kBuiltInWords = 104;
+
+std::vector<LogLine> firstLogs;
+void RecordFirst(int32_t level, const char16_t* text) {
+  firstLogs.push_back({level, text});
+}
+int throwsSeen = 0;
+void ThrowingLog(int32_t level, const char16_t* text) {
+  RecordLog(level, text);
+  ++throwsSeen;
+  throw std::runtime_error("host log failure");
+}
+
+class HostStartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearRecordedLogs();
+    firstLogs.clear();
+    ASSERT_TRUE(library.ok()) << library.error();
+  }
+  void TearDown() override {
+    if (library.ok()) library->Uninitialize();
+  }
+  void WriteVoice(const std::string& name) {
+    dir.Write(name, BuildMarkerVoice(16000, {1, 2, 3}, 4));
+  }
+  std::u16string In(const std::string& name) const {
+    return U16((dir.path() / name).string());
+  }
+  std::vector<std::u16string> VoiceNames() const {
+    uint32_t count = 0;
+    library->GetVoiceList(nullptr, &count);
+    std::vector<std::vector<char16_t>> buffers(count,
+                                               std::vector<char16_t>(128));
+    std::vector<char16_t*> names;
+    for (auto& buffer : buffers) names.push_back(buffer.data());
+    library->GetVoiceList(names.data(), &count);
+    std::vector<std::u16string> result;
+    for (auto* name : names) result.emplace_back(name);
+    return result;
+  }
+
+  TempDir dir;
+  HostLibrary library{dir.path()};
+};
+
+TEST_F(HostStartupTest, LogsDictionariesVoiceAndCompletionInOrder) {
+  dir.Write("pinyin.txt", std::string("中: zhōng\n国: guó\n好: hǎo\n"));
+  dir.Write("phrases.txt", std::string("中国: zhōng guó\n"));
+  WriteVoice("a.vl");
+  ASSERT_TRUE(library->Initialize(&RecordLog));
+  const std::vector<LogLine> expected = {
+      {1, U16("加载拼音字典: 3 个汉字")},
+      {1, U16("加载词语字典: ") + U16(std::to_string(kBuiltInWords + 1)) +
+              U16(" 个词语")},
+      {1, U16("加载语音库 a: 3 条目")},
+      {1, U16("Halden语音插件初始化完成，加载了 1 个语音库")}};
+  EXPECT_EQ(RecordedLogs(), expected) << Describe(RecordedLogs());
+}
+
+TEST_F(HostStartupTest, WithoutDictionariesOrVoicesItFails) {
+  EXPECT_FALSE(library->Initialize(&RecordLog));
+  const std::vector<LogLine> expected = {
+      {2, U16("未找到pinyin.txt，使用内置轻声词库")},
+      {4, U16("未找到语音库文件(.vl)")}};
+  EXPECT_EQ(RecordedLogs(), expected) << Describe(RecordedLogs());
+  EXPECT_FALSE(library->Speak(nullptr, u"abc", 0));
+}
+
+TEST_F(HostStartupTest, PerFileLinesFollowTheListingOrder) {
+  WriteVoice("b.vl");
+  dir.Write("bad.vl", std::string(27, '\0'));
+  WriteVoice("a.vl");
+  std::vector<LogLine> expected = {
+      {2, U16("未找到pinyin.txt，使用内置轻声词库")}};
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name == "bad.vl") {
+      expected.push_back({4, U16("语音库文件格式错误: ") + In(name)});
+    } else if (name == "a.vl" || name == "b.vl") {
+      expected.push_back(
+          {1, U16("加载语音库 " + name.substr(0, 1) + ": 3 条目")});
+    }
+  }
+  expected.push_back({1, U16("Halden语音插件初始化完成，加载了 2 个语音库")});
+  ASSERT_TRUE(library->Initialize(&RecordLog));
+  EXPECT_EQ(RecordedLogs(), expected) << Describe(RecordedLogs());
+}
+
+TEST_F(HostStartupTest, UpperCaseAndDotOnlyNamesAreNotVoices) {
+  WriteVoice("x.VL");
+  WriteVoice(".vl");
+  EXPECT_FALSE(library->Initialize(&RecordLog));
+  EXPECT_EQ(RecordedLogs().size(), 2u) << Describe(RecordedLogs());
+  EXPECT_EQ(RecordedLogs().back(), (LogLine{4, U16("未找到语音库文件(.vl)")}));
+}
+
+TEST_F(HostStartupTest, SubDirectoryIsReportedAndDottedStemKept) {
+  std::filesystem::create_directory(dir.path() / "y.vl");
+  WriteVoice("a.b.vl");
+  ASSERT_TRUE(library->Initialize(&RecordLog));
+  const auto logs = RecordedLogs();
+  EXPECT_NE(std::find(logs.begin(), logs.end(),
+                      LogLine{4, U16("无法打开语音库文件: ") + In("y.vl")}),
+            logs.end())
+      << Describe(logs);
+  EXPECT_EQ(VoiceNames(), (std::vector<std::u16string>{u"a.b"}));
+  EXPECT_TRUE(library->PrepareVoice(u"a.b"));
+}
+
+TEST_F(HostStartupTest, SecondInitializeKeepsTheFirstCallback) {
+  WriteVoice("a.vl");
+  ASSERT_TRUE(library->Initialize(&RecordFirst));
+  const std::size_t firstCount = firstLogs.size();
+  EXPECT_TRUE(library->Initialize(&RecordLog));
+  EXPECT_TRUE(RecordedLogs().empty());
+  EXPECT_EQ(firstLogs.size(), firstCount);
+  ASSERT_TRUE(library->Uninitialize());
+  EXPECT_EQ(firstLogs.back(), (LogLine{1, U16("Halden语音插件已卸载")}));
+  EXPECT_TRUE(RecordedLogs().empty());
+}
+
+TEST_F(HostStartupTest, InitializeAfterAFailedOneRunsAgain) {
+  EXPECT_FALSE(library->Initialize(&RecordFirst));
+  WriteVoice("late.vl");
+  ASSERT_TRUE(library->Initialize(&RecordLog));
+  EXPECT_EQ(RecordedLogs().back(),
+            (LogLine{1, U16("Halden语音插件初始化完成，加载了 1 个语音库")}));
+  EXPECT_EQ(VoiceNames(), (std::vector<std::u16string>{u"late"}));
+}
+
+TEST_F(HostStartupTest, UninitializeLogsOnceAndDropsTheCallbacks) {
+  WriteVoice("a.vl");
+  dir.Write("b.vl", BuildMarkerVoice(22050, {1, 2, 3}, 4));
+  ASSERT_TRUE(library->Initialize(&RecordLog));
+  ASSERT_TRUE(library->PrepareVoice(u"b"));
+  library->SetPlayCallback(&RecordPlay);
+  ClearRecordedLogs();
+  EXPECT_TRUE(library->Uninitialize());
+  EXPECT_EQ(RecordedLogs(),
+            (std::vector<LogLine>{{1, U16("Halden语音插件已卸载")}}));
+  EXPECT_EQ(library->SetPlayCallback(nullptr), nullptr);
+  EXPECT_TRUE(library->Uninitialize());
+  EXPECT_EQ(RecordedLogs().size(), 1u);
+  uint32_t count = 9;
+  library->GetVoiceList(nullptr, &count);
+  EXPECT_EQ(count, 0u);
+  EXPECT_FALSE(library->Speak(nullptr, u"abc", 0));
+
+  // A new start-up makes the first voice current again.
+  ASSERT_TRUE(library->Initialize(&RecordLog));
+  AudioFormat format{};
+  ASSERT_TRUE(library->GetAudioFormat(&format));
+  EXPECT_EQ(format.sampleRate, 16000);  // a, not the b chosen before
+  EXPECT_EQ(VoiceNames().size(), 2u);
+}
+
+TEST_F(HostStartupTest, ThrowingLogCallbackDoesNotStopStartUp) {
+  WriteVoice("a.vl");
+  throwsSeen = 0;
+  EXPECT_TRUE(library->Initialize(&ThrowingLog));
+  EXPECT_EQ(throwsSeen, 3);
+  EXPECT_EQ(RecordedLogs().back(),
+            (LogLine{1, U16("Halden语音插件初始化完成，加载了 1 个语音库")}));
+  EXPECT_TRUE(library->Uninitialize());
+  EXPECT_EQ(throwsSeen, 4);
+}
+
+}  // namespace
+}  // namespace vesk::test

@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "platform/platform.h"
+#include "support/test_files.h"
+
+namespace vesk::platform {
+namespace {
+
+struct Closer {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, Closer>;
+
+TEST(OpenFile, OpensAChineseNamedFileByItsUtf16Path) {
+  test::TempDir dir;
+  const auto path = dir.Write("语音.vl", std::string("abc"));
+  File file(OpenFile(test::U16(path.string()), "rb"));
+  ASSERT_TRUE(file);
+  EXPECT_EQ(FileSizeFromEnd(file.get()), 3);
+  ASSERT_TRUE(SeekTo(file.get(), 1));
+  EXPECT_EQ(std::fgetc(file.get()), 'b');
+}
+
+TEST(OpenFile, RefusesDirectoriesAndMissingFiles) {
+  test::TempDir dir;
+  EXPECT_EQ(OpenFile(dir.u16path(), "rb"), nullptr);
+  EXPECT_EQ(OpenFile(dir.u16path() + u"/missing", "rb"), nullptr);
+}
+
+TEST(FileSizeFromEnd, ReportsSizesBeyond32Bits) {
+  test::TempDir dir;
+  const auto path = dir.Write("big", std::string("x"));
+  std::error_code error;
+  const uint64_t size = (uint64_t(1) << 32) + 5;
+  std::filesystem::resize_file(path, size, error);  // sparse
+  if (error) GTEST_SKIP() << error.message();
+  File file(OpenFile(test::U16(path.string()), "rb"));
+  ASSERT_TRUE(file);
+  EXPECT_EQ(FileSizeFromEnd(file.get()), int64_t(size));
+  ASSERT_TRUE(SeekTo(file.get(), int64_t(size) - 1));
+  EXPECT_EQ(std::fgetc(file.get()), 0);
+  EXPECT_FALSE(SeekTo(file.get(), -1));
+}
+
+TEST(ReadWholeFile, ReadsEveryByte) {
+  test::TempDir dir;
+  const std::string bytes("\0\1\2\xFF zz", 7);
+  const auto path = dir.Write("f", bytes);
+  const auto read = ReadWholeFile(test::U16(path.string()));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(std::string(read->begin(), read->end()), bytes);
+  const auto empty = ReadWholeFile(test::U16(dir.Write("e", "").string()));
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(empty->empty());
+  EXPECT_FALSE(ReadWholeFile(dir.u16path() + u"/missing"));
+  EXPECT_FALSE(ReadWholeFile(dir.u16path()));
+}
+
+}  // namespace
+}  // namespace vesk::platform

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
+namespace vesk::platform {
+namespace {
+
+constexpr char16_t R = 0xFFFD;
+
+std::u16string Decode(std::initializer_list<unsigned> bytes) {
+  std::string raw;
+  for (unsigned b : bytes) raw += char(b);
+  return Utf8ToUtf16(raw);
+}
+
+TEST(Utf8ToUtf16, DecodesValidSequencesOfEveryLength) {
+  EXPECT_EQ(Utf8ToUtf16("A"), u"A");
+  EXPECT_EQ(Decode({0xC3, 0xBC}), u"\u00FC");
+  EXPECT_EQ(Decode({0xE4, 0xB8, 0xAD}), u"\u4E2D");
+  EXPECT_EQ(Decode({0xF0, 0x9F, 0x98, 0x80}), u"\U0001F600");
+  EXPECT_EQ(Decode({0xF4, 0x8F, 0xBF, 0xBF}), u"\U0010FFFF");
+  EXPECT_EQ(Decode({0xEF, 0xBB, 0xBF}), u"\uFEFF");  // kept, not stripped
+  EXPECT_EQ(Utf8ToUtf16(std::string_view("a\0b", 3)),
+            std::u16string(u"a\0b", 3));
+}
+
+TEST(Utf8ToUtf16, EachInvalidByteBecomesOneReplacement) {
+  EXPECT_EQ(Decode({0x80}), std::u16string{R});
+  EXPECT_EQ(Decode({0xBF, 0x41}), (std::u16string{R, u'A'}));
+  EXPECT_EQ(Decode({0xC0, 0x80}), (std::u16string{R, R}));  // overlong
+  EXPECT_EQ(Decode({0xC1, 0xBF}), (std::u16string{R, R}));
+  EXPECT_EQ(Decode({0xF5, 0x80}), (std::u16string{R, R}));
+  EXPECT_EQ(Decode({0xFF}), std::u16string{R});
+  EXPECT_EQ(Decode({0xE0, 0x80, 0x80}), (std::u16string{R, R, R}));
+}
+
+TEST(Utf8ToUtf16, TruncatedSequenceIsOneReplacement) {
+  EXPECT_EQ(Decode({0xE4, 0xB8}), std::u16string{R});
+  EXPECT_EQ(Decode({0xE4, 0xB8, 0x41}), (std::u16string{R, u'A'}));
+  EXPECT_EQ(Decode({0xF0, 0x9F, 0x98}), std::u16string{R});
+  EXPECT_EQ(Decode({0xF0, 0x9F, 0x98, 0xE4, 0xB8, 0xAD}),
+            (std::u16string{R, u'\u4E2D'}));
+  EXPECT_EQ(Decode({0xC3}), std::u16string{R});
+}
+
+TEST(Utf8ToUtf16, EncodedSurrogatesAndBeyondRangeAreInvalid) {
+  EXPECT_EQ(Decode({0xED, 0xA0, 0x80}), (std::u16string{R, R, R}));
+  EXPECT_EQ(Decode({0xED, 0xBF, 0xBF}), (std::u16string{R, R, R}));
+  EXPECT_EQ(Decode({0xED, 0x9F, 0xBF}), u"\uD7FF");
+  EXPECT_EQ(Decode({0xF4, 0x90, 0x80, 0x80}), (std::u16string{R, R, R, R}));
+}
+
+TEST(Utf16ToUtf8, LoneSurrogatesBecomeReplacement) {
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800}), "\xEF\xBF\xBD");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDC00, u'a'}),
+            "\xEF\xBF\xBD"
+            "a");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD83D, 0xD83D, 0xDE00}),
+            "\xEF\xBF\xBD\xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf16ToUtf8(u"\u4E2D\u00FCx"), "\xE4\xB8\xAD\xC3\xBCx");
+}
+
+TEST(Utf16ToUtf8, RoundTripsEveryValidScalarClass) {
+  const std::u16string text = u"a\u00FC\u4E2D\uFFFF\U0001F600\U0010FFFF";
+  EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
+}
+
+}  // namespace
+}  // namespace vesk::platform

@@ -1,0 +1,150 @@
+// vesk-pinyin: prints, for each line of UTF-8 text, the syllables the engine
+// speaks for its Chinese characters, as tone-digit pinyin (zhong1 guo2).
+//   vesk-pinyin [--dict-dir DIR] [FILE]     read text (stdin without FILE)
+//   vesk-pinyin --sandhi [FILE]             lines "TEXT<TAB>syl1 syl2 ...":
+//                                           the engine's sandhi only
+//   vesk-pinyin --check [--dict-dir DIR]    check the dictionaries' readings
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "pinyin_tool.h"
+#include "platform/platform.h"
+
+namespace {
+
+using vesk::platform::Utf8ToUtf16;
+
+std::vector<std::string_view> SplitSpaces(std::string_view text) {
+  std::vector<std::string_view> out;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    while (pos < text.size() && text[pos] == ' ') ++pos;
+    std::size_t end = pos;
+    while (end < text.size() && text[end] != ' ') ++end;
+    if (end > pos) out.push_back(text.substr(pos, end - pos));
+    pos = end;
+  }
+  return out;
+}
+
+int RunCheck(const std::string& pinyinPath, const std::string& phrasesPath) {
+  int status = 0;
+  for (const auto& [path, phraseFile] :
+       {std::pair{pinyinPath, false}, std::pair{phrasesPath, true}}) {
+    const auto check =
+        vesk::tool::CheckDictionaryFile(Utf8ToUtf16(path), phraseFile);
+    if (!check.opened) {
+      std::cerr << "vesk-pinyin: cannot read " << path << "\n";
+      status = 1;
+      continue;
+    }
+    std::cout << path << ": " << check.entries << " entries, "
+              << check.readings << " readings, " << check.problems.size()
+              << " unspeakable\n";
+    for (const auto& p : check.problems) {
+      std::cout << "  line " << p.line << ": " << p.reading << "\n";
+    }
+    if (!check.problems.empty() || check.entries == 0) status = 1;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Prints how the Vesk engine reads Chinese text, as pinyin"};
+  std::string dictDir = VESK_DEFAULT_ENGINE_DIR;
+  std::string pinyinPath;
+  std::string phrasesPath;
+  std::string input;
+  bool sandhiOnly = false;
+  bool check = false;
+  bool stats = false;
+  app.add_option("--dict-dir", dictDir,
+                 "Directory holding pinyin.txt and phrases.txt")
+      ->capture_default_str();
+  app.add_option("--pinyin", pinyinPath, "Character dictionary file");
+  app.add_option("--phrases", phrasesPath, "Word dictionary file");
+  app.add_flag("--sandhi", sandhiOnly,
+               "Input lines are TEXT<TAB>SYLLABLES; print the syllables after "
+               "the engine's tone sandhi for TEXT");
+  app.add_flag("--check", check,
+               "Check that every reading in the dictionaries is speakable");
+  app.add_flag("--stats", stats,
+               "Print dictionary counts and load time to stderr");
+  app.add_option("file", input, "UTF-8 text file (default: standard input)");
+  CLI11_PARSE(app, argc, argv);
+
+  if (pinyinPath.empty()) pinyinPath = dictDir + "/pinyin.txt";
+  if (phrasesPath.empty()) phrasesPath = dictDir + "/phrases.txt";
+  if (check) return RunCheck(pinyinPath, phrasesPath);
+
+  std::ifstream file;
+  if (!input.empty()) {
+    file.open(input, std::ios::binary);
+    if (!file) {
+      std::cerr << "vesk-pinyin: cannot read " << input << "\n";
+      return 1;
+    }
+  }
+  std::istream& in = input.empty() ? std::cin : file;
+  std::ios::sync_with_stdio(false);
+
+  if (sandhiOnly) {
+    std::string line;
+    std::size_t lineNumber = 0;
+    while (std::getline(in, line)) {
+      ++lineNumber;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const std::size_t tab = line.find('\t');
+      const std::string_view text =
+          std::string_view(line).substr(0, tab);
+      const std::string_view pieces =
+          tab == std::string::npos ? std::string_view()
+                                   : std::string_view(line).substr(tab + 1);
+      const auto out =
+          vesk::tool::SandhiForText(Utf8ToUtf16(text), SplitSpaces(pieces));
+      if (!out) {
+        std::cerr << "vesk-pinyin: line " << lineNumber
+                  << ": syllables do not match the text's characters\n";
+        return 1;
+      }
+      std::cout << vesk::tool::FormatSyllables(*out) << '\n';
+    }
+    return 0;
+  }
+
+  vesk::PinyinLexicon lexicon;
+  const auto start = std::chrono::steady_clock::now();
+  const bool charsLoaded = lexicon.loadCharDictionary(Utf8ToUtf16(pinyinPath));
+  const bool wordsLoaded =
+      lexicon.loadPhraseDictionary(Utf8ToUtf16(phrasesPath));
+  const auto loadTime = std::chrono::steady_clock::now() - start;
+  if (!charsLoaded) {
+    std::cerr << "vesk-pinyin: no character readings from " << pinyinPath
+              << "\n";
+  }
+  if (!wordsLoaded) {
+    std::cerr << "vesk-pinyin: no word readings from " << phrasesPath << "\n";
+  }
+  if (stats) {
+    std::cerr << "characters " << lexicon.charCount() << ", words "
+              << lexicon.phraseCount() << " (longest "
+              << lexicon.maxPhraseLength() << "), loaded in "
+              << std::chrono::duration<double, std::milli>(loadTime).count()
+              << " ms\n";
+  }
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::cout << vesk::tool::FormatSyllables(
+                     vesk::tool::ReadLine(lexicon, Utf8ToUtf16(line)))
+              << '\n';
+  }
+  return 0;
+}
