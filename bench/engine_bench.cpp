@@ -137,6 +137,24 @@ int32_t CountingPlay(const char16_t*, const int16_t* samples, int32_t byteCount,
   return 0;
 }
 
+// A host that copies each chunk into its own buffer, as one feeding a sound
+// device does; it keeps a long text speaking for a while.
+int16_t hostBuffer[192000];
+int32_t CopyingPlay(const char16_t*, const int16_t* samples, int32_t byteCount,
+                    int32_t) {
+  if (samples == nullptr && byteCount == 0) {
+    SignalDone();
+    return 0;
+  }
+  const std::size_t bytes = std::min<std::size_t>(std::size_t(byteCount), sizeof hostBuffer);
+  std::memcpy(hostBuffer, samples, bytes);
+  if (probe.started.load(std::memory_order_relaxed) == 0) {
+    probe.started.store(1, std::memory_order_release);
+    probe.started.notify_all();
+  }
+  return 0;
+}
+
 // Notes when the first audio of an utterance arrived.
 int32_t FirstAudioPlay(const char16_t*, const int16_t* samples,
                        int32_t byteCount, int32_t) {
@@ -264,9 +282,15 @@ int RunInit(const std::string& engineDir) {
     if (entry.path().extension() == ".vl" && entry.is_regular_file()) voiceBytes += entry.file_size();
   }
   const long rss0 = StatusBytes("VmRSS:");
+  rusage usage0{};
+  getrusage(RUSAGE_SELF, &usage0);
+  const double cpu0 = ProcessCpuSeconds();
   const auto t0 = Clock::now();
   const bool ok = api.Initialize(nullptr) != 0;
   const double seconds = Seconds(Clock::now() - t0);
+  const double cpu = ProcessCpuSeconds() - cpu0;
+  rusage usage1{};
+  getrusage(RUSAGE_SELF, &usage1);
   const long rss1 = StatusBytes("VmRSS:");
   const long hwm = StatusBytes("VmHWM:");
   if (!ok) {
@@ -274,6 +298,8 @@ int RunInit(const std::string& engineDir) {
     return 1;
   }
   Print("engine.init_ms", seconds * 1e3);
+  Print("engine.init_cpu_ms", cpu * 1e3);
+  Print("engine.init_page_faults", static_cast<double>(usage1.ru_minflt - usage0.ru_minflt));
   Print("engine.init_rss_growth_mb", static_cast<double>(rss1 - rss0) / 1048576.0);
   Print("engine.init_peak_growth_mb", static_cast<double>(hwm - rss0) / 1048576.0);
   Print("engine.voice_file_mb", static_cast<double>(voiceBytes) / 1048576.0);
@@ -318,6 +344,7 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
   Print("engine.paragraph_count", static_cast<double>(paragraphs.size()));
   Print("engine.paragraph_han_per_s", paragraphHan / para.wallSeconds);
   Print("engine.paragraph_us", para.wallSeconds / paragraphs.size() * 1e6);
+  Print("engine.paragraph_han_per_cpu_s", paragraphHan / para.cpuSeconds);
 
   // In bulk, about 64 KB per utterance; the median of three passes.
   const double bulkHan = static_cast<double>(CountHan(bulk));
@@ -329,6 +356,7 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
   const double audioSeconds = static_cast<double>(mid.bytes) / 2.0 / sampleRate;
   Print("engine.bulk_han", bulkHan);
   Print("engine.bulk_han_per_s", bulkHan / mid.wallSeconds);
+  Print("engine.bulk_han_per_cpu_s", bulkHan / mid.cpuSeconds);
   Print("engine.bulk_audio_s", audioSeconds);
   Print("engine.bulk_cpu_s", mid.cpuSeconds);
   Print("engine.bulk_chunks", static_cast<double>(mid.calls));
@@ -339,6 +367,7 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
   Print("engine.line_count", static_cast<double>(lines.size()));
   Print("engine.lines_per_s", lines.size() / perLine.wallSeconds);
   Print("engine.line_us", perLine.wallSeconds / lines.size() * 1e6);
+  Print("engine.line_cpu_us", perLine.cpuSeconds / lines.size() * 1e6);
   Print("engine.line_han_per_s", static_cast<double>(CountHan(lines)) / perLine.wallSeconds);
 
   // The Sonic path (rate 70) against Sonic alone on the same samples.
@@ -383,7 +412,8 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
   Print("engine.first_audio_max_us", Percentile(firstAudio, 1.0));
   Print("engine.first_audio_samples", static_cast<double>(firstAudio.size()));
 
-  // Stop while speaking a 64 KB text.
+  // Stop while speaking a 64 KB text to a host that copies the audio.
+  api.SetPlayCallback(&CopyingPlay);
   std::vector<double> stopTimes;
   std::size_t finishedFirst = 0;
   const std::size_t stopRuns = 2000;

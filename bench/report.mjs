@@ -28,6 +28,7 @@ const fmt = (v, digits = 3) => {
   const a = Math.abs(v);
   if (a >= 1e6) return `${(v / 1e6).toPrecision(digits)} M`;
   if (a >= 1e4) return `${(v / 1e3).toPrecision(digits)} k`;
+  if (a >= 10 ** digits) return v.toFixed(0);
   return v.toPrecision(digits);
 };
 const ratio = (a, b) => (Number.isFinite(a) && Number.isFinite(b) && b !== 0 ? a / b : NaN);
@@ -53,10 +54,22 @@ row('Time per paragraph (Speak to completion call), us',
     fmt(num('engine.paragraph_us')),
     `pinyin-pro ${fmt(1e6 / num('pinyinpro.paragraphs_per_s'))}`,
     times(ratio(1e6 / num('pinyinpro.paragraphs_per_s'), num('engine.paragraph_us'))), 'report', undefined);
+const bulkCpuRatio = ratio(num('engine.bulk_han_per_cpu_s'), num('pinyinpro.bulk_han_per_cpu_s'));
+row('The same per CPU second of the process, bulk, Han chars per CPU s',
+    fmt(num('engine.bulk_han_per_cpu_s')), `pinyin-pro ${fmt(num('pinyinpro.bulk_han_per_cpu_s'))}`,
+    times(bulkCpuRatio), 'report (load-independent)', undefined);
+const paraCpuRatio = ratio(num('engine.paragraph_han_per_cpu_s'), num('pinyinpro.paragraph_han_per_cpu_s'));
+row('The same per CPU second, one Speak per paragraph', fmt(num('engine.paragraph_han_per_cpu_s')),
+    `pinyin-pro ${fmt(num('pinyinpro.paragraph_han_per_cpu_s'))}`, times(paraCpuRatio),
+    'report (load-independent)', undefined);
 const lineRatio = ratio(num('engine.lines_per_s'), num('pinyinpro.lines_per_s'));
 row('One Speak per short line, lines/s', fmt(num('engine.lines_per_s')),
     `pinyin-pro ${fmt(num('pinyinpro.lines_per_s'))}`, times(lineRatio), '>= 1x pinyin-pro',
     lineRatio >= 1);
+row('One Speak per short line, CPU us per line', fmt(num('engine.line_cpu_us')),
+    `pinyin-pro ${fmt(num('pinyinpro.line_cpu_us'))}`,
+    times(ratio(num('pinyinpro.line_cpu_us'), num('engine.line_cpu_us'))), 'report (load-independent)',
+    undefined);
 
 // Start-up.
 const importMs = Math.min(num('pinyinpro.import_ms'), num('pinyinpro.require_ms'));
@@ -104,7 +117,7 @@ for (const file of fs.readdirSync(outDir).filter((f) => f.endsWith('.json')).sor
       continue;
     }
     const extra = [];
-    if (b.items_per_second) extra.push(`${fmt(b.items_per_second)} Han chars/s`);
+    if (b.items_per_second) extra.push(`${fmt(b.items_per_second)} items/s`);
     if (b.audio_rate) extra.push(`${fmt(b.audio_rate)} audio s/s`);
     if (b.syllables) extra.push(`${fmt(b.syllables)} syllables`);
     partRows.push([b.name, `${b.real_time.toPrecision(4)} ${b.time_unit}`,
@@ -123,7 +136,7 @@ ${table(['Figure', 'Vesk', 'Peer', 'Ratio', 'Target', ''], rows)}
 
 Details: bulk audio ${fmt(num('engine.bulk_audio_s'))} s in ${fmt(num('engine.bulk_cpu_s'))} CPU s (${fmt(num('engine.bulk_chunks'))} play calls); espeak-ng ${fmt(num('espeak.audio_s'))} s of audio in ${fmt(num('espeak.cpu_s'))} CPU s. Sonic text ${fmt(num('engine.sonic_text_han'))} Han chars: ${fmt(num('sonic.input_audio_s'))} s in, ${fmt(num('sonic.output_audio_s'))} s out; engine at default settings ${fmt(num('engine.default_text_cpu_s'))} CPU s on it. Initialize peak memory growth ${fmt(num('engine.init_peak_growth_mb'))} MB. First audio max ${fmt(num('engine.first_audio_max_us'))} us, Stop max ${fmt(num('engine.stop_max_us'))} us.
 
-Parts (Google Benchmark, one thread, no thread start):
+Parts (Google Benchmark, one thread, no thread start; items are Han characters, for SyllableUnitIndex syllables):
 
 ${table(['Benchmark', 'Wall', 'CPU', 'Rate'], partRows)}
 `;

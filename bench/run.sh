@@ -55,7 +55,7 @@ echo "bench: Initialize, $runs fresh processes"
 for ((i = 0; i < runs; ++i)); do
   "$build/bench/vesk_engine_bench" init "$engine" >>"$out/init.txt.tmp"
 done
-for key in init_ms init_rss_growth_mb init_peak_growth_mb voice_file_mb init_rss_beyond_voice_mb; do
+for key in init_ms init_cpu_ms init_page_faults init_rss_growth_mb init_peak_growth_mb voice_file_mb init_rss_beyond_voice_mb; do
   emit "engine.$key" "$(awk -v k="engine.$key" '$1 == k {print $2}' "$out/init.txt.tmp" | median)"
 done
 rm -f "$out/init.txt.tmp"

@@ -1,24 +1,26 @@
 # Dictionaries: build/engine/pinyin.txt and phrases.txt, generated from the
-# Unihan readings (Debian unicode-data) and the npm word lists pinned in
-# data/package-lock.json. Regenerated only when a script or source changes.
+# Unihan readings (Debian unicode-data), jieba's word counts (python3-jieba)
+# and the npm word lists pinned in data/package-lock.json. Regenerated only
+# when a script or source changes.
 DATA_ENGINE_DIR := $(BUILD)/engine
 DATA_DICTS := $(DATA_ENGINE_DIR)/pinyin.txt $(DATA_ENGINE_DIR)/phrases.txt
 DATA_SCRIPTS := $(wildcard data/dict/*.mjs data/dict/lib/*.mjs)
 DATA_UNIHAN := $(firstword $(wildcard /usr/share/unicode/Unihan_Readings.txt \
   /usr/share/unicode/Unihan_Readings.txt.bz2))
+DATA_JIEBA := $(wildcard /usr/lib/python3/dist-packages/jieba/dict.txt)
 VESK_PINYIN := $(BUILD)/tools/vesk-pinyin/vesk-pinyin
 COMPARE_REPORT := $(BUILD)/compare-pinyin.txt
 
 .PHONY: data data-check compare-pinyin
 
 data: deps
-	@$(MAKE) --no-print-directory $(DATA_DICTS)
+	@$(MAKE) -s --no-print-directory $(DATA_DICTS)
 
 data/node_modules: data/package.json data/package-lock.json
 	@cd data && npm ci --no-audit --no-fund --loglevel=error
 	@touch $@
 
-$(DATA_DICTS) &: $(DATA_SCRIPTS) data/node_modules $(DATA_UNIHAN)
+$(DATA_DICTS) &: $(DATA_SCRIPTS) data/node_modules $(DATA_UNIHAN) $(DATA_JIEBA)
 	@node data/dict/build-dictionaries.mjs $(DATA_ENGINE_DIR)
 
 # Every reading in the dictionaries, parsed by the engine itself, must have a

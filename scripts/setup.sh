@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsonic-dev libsndfile1-dev libsamplerate0-dev libcli11-dev
   espeak-ng espeak-ng-data libespeak-ng-dev unicode-data manpages-zh sox
+  bzip2 python3-jieba
   clang libclang-rt-14-dev binutils
 )
 if [[ "${1:-}" == "windows" ]]; then

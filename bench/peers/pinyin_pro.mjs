@@ -62,10 +62,16 @@ const readLines = (name) =>
 
 const options = {toneType: 'num', type: 'array'};
 let sink = 0;
+// Wall seconds, and CPU seconds of the whole process (JIT and GC included).
+let cpuSeconds = 0;
 const convertAll = (texts) => {
+  const cpu = process.cpuUsage();
   const start = performance.now();
   for (const t of texts) sink += pinyin(t, options).length;
-  return (performance.now() - start) / 1000;
+  const wall = (performance.now() - start) / 1000;
+  const used = process.cpuUsage(cpu);
+  cpuSeconds = (used.user + used.system) / 1e6;
+  return wall;
 };
 
 const bulk = fs.readFileSync(path.join(corpusDir, 'bulk.txt'), 'utf8').split('\x1e');
@@ -81,17 +87,23 @@ const bulkHan = bulk.reduce((n, t) => n + countHan(t), 0);
 const paraHan = paragraphs.reduce((n, t) => n + countHan(t), 0);
 const lineHan = lines.reduce((n, t) => n + countHan(t), 0);
 const bulkSeconds = convertAll(bulk);
+const bulkCpu = cpuSeconds;
 const paraSeconds = convertAll(paragraphs);
+const paraCpu = cpuSeconds;
 const lineSeconds = convertAll(lines);
+const lineCpu = cpuSeconds;
 
 print('version', version);
 print('import_ms', importMs.toFixed(3));
 print('bulk_han', bulkHan);
 print('bulk_seconds', bulkSeconds.toFixed(6));
 print('bulk_han_per_s', (bulkHan / bulkSeconds).toFixed(0));
+print('bulk_han_per_cpu_s', (bulkHan / bulkCpu).toFixed(0));
 print('paragraph_han_per_s', (paraHan / paraSeconds).toFixed(0));
+print('paragraph_han_per_cpu_s', (paraHan / paraCpu).toFixed(0));
 print('paragraphs_per_s', (paragraphs.length / paraSeconds).toFixed(0));
 print('line_han_per_s', (lineHan / lineSeconds).toFixed(0));
 print('lines_per_s', (lines.length / lineSeconds).toFixed(0));
 print('line_us', (lineSeconds / lines.length * 1e6).toFixed(3));
+print('line_cpu_us', (lineCpu / lines.length * 1e6).toFixed(3));
 print('sink', sink);

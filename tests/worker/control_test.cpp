@@ -1,12 +1,12 @@
 // Pause, resume and stop while the worker runs on its own thread. The play
 // callback blocks on gates so the worker is held at known points.
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "frontend/phonetic_tables.h"
 #include "worker_fixture.h"

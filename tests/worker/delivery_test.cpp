@@ -1,11 +1,11 @@
 // How samples reach the host: chunking, zero-copy delivery, volume and the
 // speed/pitch stream.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "frontend/phonetic_tables.h"
 #include "worker_fixture.h"
@@ -23,8 +23,8 @@ std::size_t EntryAt(int32_t index) { return 24 + 8 * std::size_t(index); }
 std::vector<int16_t> Tone(std::size_t count, int32_t sampleRate) {
   std::vector<int16_t> samples(count);
   for (std::size_t k = 0; k < count; ++k)
-    samples[k] = int16_t(8000 * std::sin(2 * M_PI * 220.0 * double(k) /
-                                         double(sampleRate)));
+    samples[k] = int16_t(
+        8000 * std::sin(2 * M_PI * 220.0 * double(k) / double(sampleRate)));
   return samples;
 }
 
@@ -141,8 +141,8 @@ std::vector<uint8_t> OddOffsetVoice(int32_t sampleRate) {
   std::vector<int16_t> samples(400);
   for (std::size_t k = 0; k < samples.size(); ++k)
     samples[k] = int16_t(0x0102 + 0x0202 * int(k % 50));
-  auto bytes = BuildVoiceFile(sampleRate,
-                              Loadable({{kPunctuationUnit, samples}}));
+  auto bytes =
+      BuildVoiceFile(sampleRate, Loadable({{kPunctuationUnit, samples}}));
   uint32_t offset = 0;
   std::memcpy(&offset, &bytes[EntryAt(kPunctuationUnit)], 4);
   PutU32(bytes, EntryAt(kPunctuationUnit), offset + 1);

@@ -1,8 +1,8 @@
 // What the worker says for each kind of text, read back from marker voices.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "frontend/phonetic_tables.h"
 #include "frontend/syllable.h"
@@ -103,7 +103,8 @@ TEST_F(TextWalkTest, ElevenDigitsAreReadOneByOne) {
   AddMarkerVoice("v", 16000, units);
   Speak(u"13800138000");
   std::vector<int32_t> expected;
-  for (char16_t d : std::u16string(u"13800138000")) expected.push_back(Digit(d));
+  for (char16_t d : std::u16string(u"13800138000"))
+    expected.push_back(Digit(d));
   EXPECT_EQ(PlayedUnits(), expected);
 }
 
@@ -125,8 +126,7 @@ TEST_F(TextWalkTest, DigitWithoutUnitIsSkippedInDigitByDigitReading) {
 TEST_F(TextWalkTest, LettersAreSpelledByTheirNames) {
   AddMarkerVoice("v", 16000, {Letter('a'), Letter('b'), Letter('c')});
   Speak(u"abc");
-  const std::vector<int32_t> expected = {Letter('a'), Letter('b'),
-                                         Letter('c')};
+  const std::vector<int32_t> expected = {Letter('a'), Letter('b'), Letter('c')};
   EXPECT_EQ(PlayedUnits(), expected);
   EXPECT_EQ(SampleCallCount(), 3u);
   EXPECT_EQ(CompletionCount(), 1u);
@@ -176,8 +176,9 @@ TEST_F(TextWalkTest, UnitsFollowOneAnotherWithoutInsertedSilence) {
                  {U("ni", 2), U("hao", 3), Letter('a'), kPunctuationUnit});
   Speak(u"你好 a, ");
   EXPECT_EQ(AllSamples().size(), 4 * kSamplesPerUnit);
-  EXPECT_EQ(PlayedUnits(), (std::vector<int32_t>{U("ni", 2), U("hao", 3),
-                                                 Letter('a'), kPunctuationUnit}));
+  EXPECT_EQ(PlayedUnits(),
+            (std::vector<int32_t>{U("ni", 2), U("hao", 3), Letter('a'),
+                                  kPunctuationUnit}));
 }
 
 TEST_F(TextWalkTest, EveryCallCarriesTheUserValueAndTheVoiceName) {

@@ -1,9 +1,9 @@
 // The search for a syllable's unit, the per-utterance settings and the gain.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "frontend/syllable.h"
 #include "voice/voice.h"
@@ -168,8 +168,8 @@ TEST(SonicSampleRate, RefusesRatesThatWouldFaultInsideSonic) {
 TEST(ApplyGain, DoubleClampsToSixteenBits) {
   std::vector<int16_t> s = {20000, -20000, 100, -100, 0, 32767, -32768};
   ApplyGain(s.data(), s.size(), 2.0f);
-  EXPECT_EQ(s, (std::vector<int16_t>{32767, -32768, 200, -200, 0, 32767,
-                                     -32768}));
+  EXPECT_EQ(s,
+            (std::vector<int16_t>{32767, -32768, 200, -200, 0, 32767, -32768}));
 }
 
 TEST(ApplyGain, HalfTruncatesTowardZero) {

@@ -77,9 +77,9 @@ void WorkerTest::AddVoiceFile(const std::string& name,
   const auto path = dir.Write(name + ".vl", bytes);
   Voice voice;
   voice.name = U16(name);
-  ASSERT_TRUE(voice.Load(U16(path.string()),
-                         [](int32_t, const std::u16string&) {}))
-      << name;
+  ASSERT_TRUE(voice.Load(U16(path.string()), [](int32_t,
+                                                const std::u16string&) {
+  })) << name;
   engine.voices.Add(std::move(voice));
 }
 
@@ -106,8 +106,8 @@ std::map<int32_t, std::vector<int16_t>> Loadable(
 }
 
 void WorkerTest::LoadCharDictionary(const std::string& utf8) {
-  ASSERT_TRUE(lexicon.loadCharDictionary(
-      U16(dir.Write("pinyin.txt", utf8).string())));
+  ASSERT_TRUE(
+      lexicon.loadCharDictionary(U16(dir.Write("pinyin.txt", utf8).string())));
 }
 
 void WorkerTest::LoadPhraseDictionary(const std::string& utf8) {

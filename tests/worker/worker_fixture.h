@@ -2,6 +2,8 @@
 // the speech worker on the test thread.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +13,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "api/engine_state.h"
 #include "lexicon/pinyin_lexicon.h"

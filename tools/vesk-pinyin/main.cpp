@@ -5,7 +5,6 @@
 //                                           the engine's sandhi only
 //   vesk-pinyin --check [--dict-dir DIR]    check the dictionaries' readings
 #include <CLI/CLI.hpp>
-
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -43,9 +42,8 @@ int RunCheck(const std::string& pinyinPath, const std::string& phrasesPath) {
       status = 1;
       continue;
     }
-    std::cout << path << ": " << check.entries << " entries, "
-              << check.readings << " readings, " << check.problems.size()
-              << " unspeakable\n";
+    std::cout << path << ": " << check.entries << " entries, " << check.readings
+              << " readings, " << check.problems.size() << " unspeakable\n";
     for (const auto& p : check.problems) {
       std::cout << "  line " << p.line << ": " << p.reading << "\n";
     }
@@ -102,8 +100,7 @@ int main(int argc, char** argv) {
       ++lineNumber;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       const std::size_t tab = line.find('\t');
-      const std::string_view text =
-          std::string_view(line).substr(0, tab);
+      const std::string_view text = std::string_view(line).substr(0, tab);
       const std::string_view pieces =
           tab == std::string::npos ? std::string_view()
                                    : std::string_view(line).substr(tab + 1);

@@ -369,7 +369,7 @@ int main(int argc, char** argv) {
   }
 
   api.SetPlayCallback(OnPlay);
-  ProgressBar progress(::isatty(STDERR_FILENO) != 0 && !quiet, inputSize);
+  ProgressBar progress(::isatty(STDERR_FILENO) != 0, inputSize);
   const Spoken result = SpeakAll(api, fd, text, progress, sampleRate);
   progress.End();
   // Stop returns once no further callback can come.

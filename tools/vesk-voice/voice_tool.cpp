@@ -147,8 +147,10 @@ std::optional<int32_t> UnitIndexForName(std::string_view stem) {
   if (name.starts_with("unit-")) {
     return ParseDecimal(std::string_view(name).substr(5), kLastUnit);
   }
-  // ü, in either case, is written v.
-  for (std::string_view umlaut : {"\xC3\xBC", "\xC3\x9C"}) {
+  // ü, in either case and also decomposed (u + U+0308, as some file systems
+  // store names), is written v.
+  for (std::string_view umlaut :
+       {"\xC3\xBC", "\xC3\x9C", "u\xCC\x88", "U\xCC\x88"}) {
     for (auto at = name.find(umlaut); at != std::string::npos;
          at = name.find(umlaut)) {
       name.replace(at, umlaut.size(), "v");

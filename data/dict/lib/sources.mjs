@@ -104,3 +104,19 @@ export async function loadCedict() {
     definitions: Array.isArray(e[3]) ? e[3] : [e[3]],
   }));
 }
+
+export const JIEBA_DICT = process.env.VESK_JIEBA_DICT || '/usr/lib/python3/dist-packages/jieba/dict.txt';
+
+// Word frequencies of jieba's dictionary (Debian python3-jieba): lines of
+// "word count part-of-speech", counts from general modern text.
+export function loadWordFrequencies() {
+  if (!existsSync(JIEBA_DICT)) {
+    throw new Error(`no ${JIEBA_DICT} (Debian package python3-jieba)`);
+  }
+  const freq = new Map();
+  for (const line of readFileSync(JIEBA_DICT, 'utf8').split('\n')) {
+    const [word, count] = line.split(' ');
+    if (word && count) freq.set(word, Number(count));
+  }
+  return freq;
+}

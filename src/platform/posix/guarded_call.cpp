@@ -97,7 +97,7 @@ struct FaultHandlerInstallation {
   void Install() {
     std::lock_guard lock(mutex);
     if (installed) return;
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_sigaction = &OnFault;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
@@ -114,7 +114,7 @@ struct FaultHandlerInstallation {
 
   // Only while ours is still the handler: one installed later owns it now.
   static void Restore(int signal, const struct sigaction& previous) {
-    struct sigaction current{};
+    struct sigaction current {};
     if (sigaction(signal, nullptr, &current) == 0 &&
         (current.sa_flags & SA_SIGINFO) && current.sa_sigaction == &OnFault) {
       sigaction(signal, &previous, nullptr);
