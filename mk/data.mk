@@ -11,7 +11,7 @@ DATA_JIEBA := $(wildcard /usr/lib/python3/dist-packages/jieba/dict.txt)
 VESK_PINYIN := $(BUILD)/tools/vesk-pinyin/vesk-pinyin
 COMPARE_REPORT := $(BUILD)/compare-pinyin.txt
 
-.PHONY: data data-check compare-pinyin
+.PHONY: data data-check compare-pinyin pinyin-tool
 
 data: deps
 	@$(MAKE) -s --no-print-directory $(DATA_DICTS)
@@ -23,9 +23,13 @@ data/node_modules: data/package.json data/package-lock.json
 $(DATA_DICTS) &: $(DATA_SCRIPTS) data/node_modules $(DATA_UNIHAN) $(DATA_JIEBA)
 	@node data/dict/build-dictionaries.mjs $(DATA_ENGINE_DIR)
 
+pinyin-tool: deps
+	@cmake -S . -B $(BUILD) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target vesk-pinyin
+
 # Every reading in the dictionaries, parsed by the engine itself, must have a
 # unit index.
-data-check: data build
+data-check: data pinyin-tool
 	@$(VESK_PINYIN) --check --dict-dir $(DATA_ENGINE_DIR)
 
 # Agreement of the engine's reading with pinyin-pro over the Chinese manual

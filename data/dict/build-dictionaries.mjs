@@ -1,7 +1,8 @@
 #!/usr/bin/env node
 // Builds the engine's pinyin.txt and phrases.txt from public sources:
 //   characters: Unicode's Unihan readings (kMandarin first), then pinyin-data;
-//   words: CC-CEDICT and phrase-pinyin-data.
+//   words: CC-CEDICT and phrase-pinyin-data, weighed with Unihan's
+//   kHanyuPinlu reading counts and jieba's word counts.
 // Usage: node dict/build-dictionaries.mjs OUTDIR
 // Output is a pure function of the installed sources: same input, same bytes.
 import { mkdirSync, renameSync, writeFileSync } from 'node:fs';
@@ -313,6 +314,19 @@ function selectWords(resolved, builtin, chars, freq) {
   return { needed, shields, redundant: redundant.length - shields };
 }
 
+// The characters of GB 2312's two levels, all of which must be readable.
+function gb2312Characters() {
+  const decoder = new TextDecoder('gbk');
+  const out = [];
+  for (let row = 0xb0; row <= 0xf7; ++row) {
+    for (let cell = 0xa1; cell <= 0xfe; ++cell) {
+      const c = decoder.decode(Uint8Array.from([row, cell]));
+      if (c.length === 1 && c >= '\u4e00' && c <= '\u9fff') out.push(c);
+    }
+  }
+  return out;
+}
+
 function writeAtomically(file, text) {
   const tmp = `${file}.tmp${process.pid}`;
   writeFileSync(tmp, text);
@@ -330,6 +344,11 @@ async function main() {
   const cedict = await loadCedict();
 
   const chars = buildCharacters(unihan, pinyinPackage.chars);
+  const gb = gb2312Characters();
+  const unread = gb.filter((c) => !chars.has(c.charCodeAt(0)));
+  if (gb.length < 6763 || unread.length) {
+    throw new Error(`GB 2312: ${gb.length} characters found, without reading: ${unread.join('')}`);
+  }
   const defaultReading = (w) => {
     const r = [...w].map((c) => chars.get(c.codePointAt(0))?.[0]);
     return r.includes(undefined) ? null : r;
@@ -368,7 +387,7 @@ async function main() {
   writeAtomically(path.join(outDir, 'pinyin.txt'), `${charLines.join('\n')}\n`);
   writeAtomically(path.join(outDir, 'phrases.txt'), `${wordLines.join('\n')}\n`);
   console.log(
-    `dict: ${charLines.length - 2} characters, ${wordLines.length - 2} words ` +
+    `dict: ${charLines.length - 2} characters (all ${gb.length} of GB 2312), ${wordLines.length - 2} words ` +
       `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
   );
 }

@@ -1,5 +1,7 @@
 #include "api/engine_state.h"
 
+#include "lexicon/pinyin_lexicon.h"
+
 #include <new>
 #include <thread>
 #include <utility>
@@ -45,7 +47,10 @@ struct EngineTeardown {
       }
     }
     // A detached worker may still be winding down: then the engine stays.
-    if (engine.liveWorkers.load() == 0) engine.~EngineState();
+    if (engine.liveWorkers.load() == 0) {
+      engine.~EngineState();
+      PinyinLexicon::releaseInstance();
+    }
   }
 };
 

@@ -20,12 +20,18 @@ std::u16string Decimal(std::size_t value) {
   return std::u16string(digits.begin(), digits.end());
 }
 
+// Through char8_t: the path's own encoding on every system (bytes as they are
+// on POSIX, UTF-16 on Windows, where a plain string would mean the ANSI code
+// page).
 std::filesystem::path NativePath(const std::u16string& path) {
-  return std::filesystem::path(platform::Utf16ToUtf8(path));
+  const std::string utf8 = platform::Utf16ToUtf8(path);
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 std::u16string WidePath(const std::filesystem::path& path) {
-  return platform::Utf8ToUtf16(path.native());
+  const std::u8string utf8 = path.u8string();
+  return platform::Utf8ToUtf16(
+      std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
 }
 
 std::u16string Join(const std::u16string& directory, std::u16string_view name) {

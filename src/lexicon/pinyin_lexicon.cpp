@@ -25,10 +25,20 @@ std::size_t EdgeSlot(uint32_t parent, char16_t unit, std::size_t mask) {
 
 }  // namespace
 
+namespace {
+// Created by the first Initialize; released only when the library unloads
+// with no worker left that could read it.
+PinyinLexicon* processLexicon = nullptr;
+}  // namespace
+
 PinyinLexicon& PinyinLexicon::instance() {
-  // Never destroyed: a worker may still read it while the process exits.
-  static PinyinLexicon* const lexicon = new PinyinLexicon();
-  return *lexicon;
+  if (processLexicon == nullptr) processLexicon = new PinyinLexicon();
+  return *processLexicon;
+}
+
+void PinyinLexicon::releaseInstance() {
+  delete processLexicon;
+  processLexicon = nullptr;
 }
 
 PinyinLexicon::PinyinLexicon() : han_(kHanLast - kHanFirst + 1) {

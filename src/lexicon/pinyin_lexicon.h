@@ -18,6 +18,9 @@ class PinyinLexicon {
   // The process-wide lexicon, created on first call (from Initialize, before
   // any worker exists) and never destroyed.
   static PinyinLexicon& instance();
+  // Frees the process-wide lexicon; for library unload, once no thread can
+  // read it any more.
+  static void releaseInstance();
 
   // A fresh lexicon holding only the built-in words (tests, tools).
   PinyinLexicon();

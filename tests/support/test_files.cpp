@@ -63,7 +63,10 @@ std::string U8(std::u16string_view utf16) { return platform::Utf16ToUtf8(utf16);
 std::vector<uint8_t> BuildVoiceFile(
     int32_t sampleRate, const std::map<int32_t, std::vector<int16_t>>& units) {
   const std::size_t entries = units.empty() ? 0 : std::size_t(units.rbegin()->first) + 1;
-  std::vector<uint8_t> out(24 + 8 * entries, 0);
+  // A lone unit would start right at the end of its own entry, which the
+  // loader rejects; one empty entry of padding keeps it loadable.
+  const std::size_t padding = units.size() == 1 ? 8 : 0;
+  std::vector<uint8_t> out(24 + 8 * entries + padding, 0);
   PutU32(out, 8, uint32_t(sampleRate));
   for (const auto& [index, samples] : units) {
     const std::size_t offset = out.size();

@@ -8,7 +8,6 @@
 #include <iostream>
 #include <sstream>
 
-#include "voice/voice.h"
 #include "voice_tool.h"
 
 namespace vt = vesk::voicetool;

@@ -113,10 +113,17 @@ export function loadWordFrequencies() {
   if (!existsSync(JIEBA_DICT)) {
     throw new Error(`no ${JIEBA_DICT} (Debian package python3-jieba)`);
   }
+  const text = readFileSync(JIEBA_DICT, 'utf8');
   const freq = new Map();
-  for (const line of readFileSync(JIEBA_DICT, 'utf8').split('\n')) {
-    const [word, count] = line.split(' ');
-    if (word && count) freq.set(word, Number(count));
+  for (let start = 0; start < text.length;) {
+    let end = text.indexOf('\n', start);
+    if (end < 0) end = text.length;
+    const space = text.indexOf(' ', start);
+    if (space > start && space < end) {
+      const count = parseInt(text.slice(space + 1, end), 10);
+      if (count > 0) freq.set(text.slice(start, space), count);
+    }
+    start = end + 1;
   }
   return freq;
 }

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Checks the Windows DLLs and runs the Windows test programs under Wine.
+#   tests/windows/run-tests.sh BUILD_DIR...   (build-win32 and/or build-win64)
+#
+# One 64-bit Wine prefix serves both architectures (Debian's Wine runs 32-bit
+# programs in a 64-bit prefix through its 32-bit loader); it is created once
+# and kept in build-win64/wine-prefix. Where the kernel cannot run 32-bit
+# programs (ia32 emulation switched off), the 32-bit Wine loader runs under
+# qemu-i386 through binfmt_misc.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+export WINEDEBUG=-all
+export WINEPREFIX=${VESK_WINEPREFIX:-$root/build-win64/wine-prefix}
+# No Mono or Gecko installers: nothing here needs them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+wine64=/usr/lib/wine/wine64
+
+passed=0
+failed=0
+pass() { echo "PASS: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+
+as_root() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
+
+# Lets the kernel start i386 programs through qemu when it cannot itself.
+enable_i386() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then return 0; fi
+  local qemu=/usr/bin/qemu-i386-static
+  [[ -x $qemu ]] || { echo "run-tests: $qemu missing (scripts/setup.sh windows)"; return 1; }
+  local misc=/proc/sys/fs/binfmt_misc
+  [[ -e $misc/register ]] || as_root mount -t binfmt_misc binfmt_misc "$misc" || return 1
+  if [[ ! -e $misc/qemu-i386 ]]; then
+    echo "run-tests: running i386 programs through qemu-i386 (binfmt_misc)"
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' |
+      as_root tee "$misc/register" >/dev/null || return 1
+  fi
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+make_prefix() {
+  if [[ -f $WINEPREFIX/system.reg && -d $WINEPREFIX/drive_c/windows/syswow64 ]]; then
+    return 0
+  fi
+  echo "run-tests: creating the Wine prefix $WINEPREFIX (once; takes minutes)"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  WINEARCH=win64 "$wine64" wineboot -i >/dev/null 2>&1
+  "$root/build-win64/wineserver-wait" 2>/dev/null || /usr/lib/wine/wineserver64 -w
+  [[ -f $WINEPREFIX/system.reg ]]
+}
+
+# The export table must hold exactly the fourteen undecorated names.
+check_exports() {
+  local dll=$1 objdump=$2
+  local expected actual
+  expected=$(printf '%s\n' VeskSynthInitialize VeskSynthUninitialize \
+    VeskSynthGetInfo VeskSynthGetVoiceList VeskSynthPrepareVoice \
+    VeskSynthGetAudioFormat VeskSynthSetRate VeskSynthSetPitch \
+    VeskSynthSetVolume VeskSynthSetPlayCallback VeskSynthSpeak VeskSynthStop \
+    VeskSynthPause VeskSynthResume | sort)
+  actual=$("$objdump" -p "$dll" |
+    awk '/\[Ordinal\/Name Pointer\] Table/ {on=1; next} on && /^\s*\[/ {print $NF; next} on {on=0}' |
+    sort)
+  if [[ "$actual" == "$expected" ]]; then
+    pass "$dll exports exactly the fourteen undecorated names"
+  else
+    fail "$dll exports differ:"
+    diff <(echo "$expected") <(echo "$actual") | sed 's/^/    /'
+  fi
+}
+
+# Only Windows' own libraries may be imported: the C++ runtime and
+# winpthreads are linked in.
+check_imports() {
+  local dll=$1 objdump=$2
+  local bad
+  bad=$("$objdump" -p "$dll" | awk '/DLL Name:/ {print tolower($3)}' |
+    grep -vxE 'kernel32\.dll|msvcrt\.dll|user32\.dll|advapi32\.dll|ntdll\.dll|api-ms-win-crt-.*\.dll' || true)
+  if [[ -z "$bad" ]]; then
+    pass "$dll imports only system libraries"
+  else
+    fail "$dll imports $(echo $bad)"
+  fi
+}
+
+run_program() {
+  local exe=$1 loader=$2 log=$3
+  local summary
+  "$loader" "$exe" --gtest_color=no >"$log" 2>&1
+  local rc=$?
+  summary=$(grep -E '^\[  (PASSED|FAILED)  \]|tests? ran' "$log" | tr '\n' ' ')
+  if [[ $rc -eq 0 ]] && grep -q '^\[  PASSED  \]' "$log"; then
+    pass "$exe under Wine: $summary"
+  else
+    fail "$exe under Wine (exit $rc): $summary"
+    grep -E '^\[  FAILED  \]|Failure|error:|Expected|Which is|actual' "$log" | head -40 | sed 's/^/    /'
+    echo "    full output: $log"
+  fi
+}
+
+[[ $# -gt 0 ]] || set -- "$root/build-win32" "$root/build-win64"
+
+make_prefix || { fail "cannot create the Wine prefix"; }
+for build in "$@"; do
+  if grep -q 'x86_64' "$build/CMakeCache.txt" 2>/dev/null &&
+     grep -q 'CMAKE_SIZEOF_VOID_P:INTERNAL=8' "$build/CMakeCache.txt" 2>/dev/null; then
+    :
+  fi
+  dll=$(ls "$build"/engine/*/VeskSynth.dll 2>/dev/null | head -1)
+  exe=$build/tests-windows/vesk_windows_tests.exe
+  [[ -f $exe ]] || exe=$(find "$build" -name vesk_windows_tests.exe | head -1)
+  if [[ -z "$dll" || ! -f "$exe" ]]; then
+    fail "$build: DLL or test program missing (make windows)"
+    continue
+  fi
+  case "$dll" in
+    */x86/*) objdump=i686-w64-mingw32-objdump; loader=/usr/lib/wine/wine
+      enable_i386 || { fail "cannot run 32-bit Wine on this machine"; continue; } ;;
+    *) objdump=x86_64-w64-mingw32-objdump; loader=$wine64 ;;
+  esac
+  check_exports "$dll" "$objdump"
+  check_imports "$dll" "$objdump"
+  run_program "$exe" "$loader" "$build/tests-windows/wine-test.log"
+done
+
+echo "windows: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]
