@@ -56,7 +56,8 @@ std::vector<std::u16string> ReadRecords(const std::string& path,
     std::size_t end = bytes.find(separator, start);
     if (end == std::string::npos) end = bytes.size();
     if (end > start) {
-      records.push_back(FromUtf8(std::string_view(bytes).substr(start, end - start)));
+      records.push_back(
+          FromUtf8(std::string_view(bytes).substr(start, end - start)));
     }
     start = end + 1;
   }

@@ -18,7 +18,8 @@ std::string ReadFile(const std::string& path);
 std::vector<std::u16string> ReadLines(const std::string& path);
 
 // A UTF-8 file cut at separator into records.
-std::vector<std::u16string> ReadRecords(const std::string& path, char separator);
+std::vector<std::u16string> ReadRecords(const std::string& path,
+                                        char separator);
 
 // Code units in the engine's Han block U+4E00..U+9FFF.
 std::size_t CountHan(std::u16string_view text);

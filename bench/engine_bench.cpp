@@ -91,7 +91,8 @@ long StatusBytes(const char* key) {
   std::ifstream in("/proc/self/status");
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key)) * 1024L;
+    if (line.rfind(key, 0) == 0)
+      return std::atol(line.c_str() + std::strlen(key)) * 1024L;
   }
   return -1;
 }
@@ -103,7 +104,8 @@ void Print(const char* name, double value) {
 double Percentile(std::vector<double> values, double q) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
-  std::size_t index = static_cast<std::size_t>(q * static_cast<double>(values.size()));
+  std::size_t index =
+      static_cast<std::size_t>(q * static_cast<double>(values.size()));
   return values[std::min(index, values.size() - 1)];
 }
 
@@ -146,7 +148,8 @@ int32_t CopyingPlay(const char16_t*, const int16_t* samples, int32_t byteCount,
     SignalDone();
     return 0;
   }
-  const std::size_t bytes = std::min<std::size_t>(std::size_t(byteCount), sizeof hostBuffer);
+  const std::size_t bytes =
+      std::min<std::size_t>(std::size_t(byteCount), sizeof hostBuffer);
   std::memcpy(hostBuffer, samples, bytes);
   if (probe.started.load(std::memory_order_relaxed) == 0) {
     probe.started.store(1, std::memory_order_release);
@@ -174,7 +177,8 @@ int32_t FirstAudioPlay(const char16_t*, const int16_t* samples,
 // stored once (the engine hands out pointers into its voice data).
 struct Capture {
   std::vector<std::vector<int16_t>> blocks;
-  std::map<std::pair<const int16_t*, int32_t>, std::vector<std::size_t>> byAddress;
+  std::map<std::pair<const int16_t*, int32_t>, std::vector<std::size_t>>
+      byAddress;
   std::vector<std::size_t> sequence;
 };
 Capture capture;
@@ -258,14 +262,16 @@ double SonicAlone(int32_t sampleRate, float speed, uint64_t& samplesOut) {
     for (;;) {
       const int available = sonicSamplesAvailable(stream);
       if (available <= 0) return;
-      const int got = sonicReadShortFromStream(stream, buffer.data(), std::min(available, chunk));
+      const int got = sonicReadShortFromStream(stream, buffer.data(),
+                                               std::min(available, chunk));
       if (got <= 0) return;
       samplesOut += static_cast<uint64_t>(got);
     }
   };
   for (std::size_t id : capture.sequence) {
     auto& block = capture.blocks[id];
-    sonicWriteShortToStream(stream, block.data(), static_cast<int>(block.size()));
+    sonicWriteShortToStream(stream, block.data(),
+                            static_cast<int>(block.size()));
     drain();
   }
   sonicFlushStream(stream);
@@ -279,7 +285,8 @@ int RunInit(const std::string& engineDir) {
   if (!LoadApi(engineDir, api)) return 1;
   uint64_t voiceBytes = 0;
   for (const auto& entry : std::filesystem::directory_iterator(engineDir)) {
-    if (entry.path().extension() == ".vl" && entry.is_regular_file()) voiceBytes += entry.file_size();
+    if (entry.path().extension() == ".vl" && entry.is_regular_file())
+      voiceBytes += entry.file_size();
   }
   const long rss0 = StatusBytes("VmRSS:");
   rusage usage0{};
@@ -294,17 +301,22 @@ int RunInit(const std::string& engineDir) {
   const long rss1 = StatusBytes("VmRSS:");
   const long hwm = StatusBytes("VmHWM:");
   if (!ok) {
-    std::fprintf(stderr, "engine_bench: Initialize failed in %s\n", engineDir.c_str());
+    std::fprintf(stderr, "engine_bench: Initialize failed in %s\n",
+                 engineDir.c_str());
     return 1;
   }
   Print("engine.init_ms", seconds * 1e3);
   Print("engine.init_cpu_ms", cpu * 1e3);
-  Print("engine.init_page_faults", static_cast<double>(usage1.ru_minflt - usage0.ru_minflt));
-  Print("engine.init_rss_growth_mb", static_cast<double>(rss1 - rss0) / 1048576.0);
-  Print("engine.init_peak_growth_mb", static_cast<double>(hwm - rss0) / 1048576.0);
+  Print("engine.init_page_faults",
+        static_cast<double>(usage1.ru_minflt - usage0.ru_minflt));
+  Print("engine.init_rss_growth_mb",
+        static_cast<double>(rss1 - rss0) / 1048576.0);
+  Print("engine.init_peak_growth_mb",
+        static_cast<double>(hwm - rss0) / 1048576.0);
   Print("engine.voice_file_mb", static_cast<double>(voiceBytes) / 1048576.0);
   Print("engine.init_rss_beyond_voice_mb",
-        static_cast<double>(rss1 - rss0 - static_cast<long>(voiceBytes)) / 1048576.0);
+        static_cast<double>(rss1 - rss0 - static_cast<long>(voiceBytes)) /
+            1048576.0);
   return 0;
 }
 
@@ -316,16 +328,18 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
   const auto sentences = ReadLines(corpusDir + "/sentences.txt");
   const auto bulk = ReadRecords(corpusDir + "/bulk.txt", '\x1e');
   const auto sonicText = ReadRecords(corpusDir + "/sonic.txt", '\x1e');
-  if (paragraphs.empty() || lines.empty() || sentences.empty() || bulk.empty() ||
-      sonicText.empty()) {
-    std::fprintf(stderr, "engine_bench: corpus missing in %s\n", corpusDir.c_str());
+  if (paragraphs.empty() || lines.empty() || sentences.empty() ||
+      bulk.empty() || sonicText.empty()) {
+    std::fprintf(stderr, "engine_bench: corpus missing in %s\n",
+                 corpusDir.c_str());
     return 1;
   }
 
   Api api;
   if (!LoadApi(engineDir, api)) return 1;
   if (!api.Initialize(nullptr)) {
-    std::fprintf(stderr, "engine_bench: Initialize failed in %s\n", engineDir.c_str());
+    std::fprintf(stderr, "engine_bench: Initialize failed in %s\n",
+                 engineDir.c_str());
     return 1;
   }
   AudioFormat format{};
@@ -335,8 +349,10 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
   api.SetPlayCallback(&CountingPlay);
 
   // Warm caches and the allocator.
-  SpeakEach(api, std::vector<std::u16string>(paragraphs.begin(),
-                                             paragraphs.begin() + std::min<std::size_t>(500, paragraphs.size())));
+  SpeakEach(api, std::vector<std::u16string>(
+                     paragraphs.begin(),
+                     paragraphs.begin() +
+                         std::min<std::size_t>(500, paragraphs.size())));
 
   // Conversion through Speak, one utterance per paragraph.
   const double paragraphHan = static_cast<double>(CountHan(paragraphs));
@@ -350,8 +366,9 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
   const double bulkHan = static_cast<double>(CountHan(bulk));
   std::vector<Run> passes;
   for (int i = 0; i < 3; ++i) passes.push_back(SpeakEach(api, bulk));
-  std::sort(passes.begin(), passes.end(),
-            [](const Run& a, const Run& b) { return a.wallSeconds < b.wallSeconds; });
+  std::sort(passes.begin(), passes.end(), [](const Run& a, const Run& b) {
+    return a.wallSeconds < b.wallSeconds;
+  });
   const Run& mid = passes[1];
   const double audioSeconds = static_cast<double>(mid.bytes) / 2.0 / sampleRate;
   Print("engine.bulk_han", bulkHan);
@@ -368,7 +385,8 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
   Print("engine.lines_per_s", lines.size() / perLine.wallSeconds);
   Print("engine.line_us", perLine.wallSeconds / lines.size() * 1e6);
   Print("engine.line_cpu_us", perLine.cpuSeconds / lines.size() * 1e6);
-  Print("engine.line_han_per_s", static_cast<double>(CountHan(lines)) / perLine.wallSeconds);
+  Print("engine.line_han_per_s",
+        static_cast<double>(CountHan(lines)) / perLine.wallSeconds);
 
   // The Sonic path (rate 70) against Sonic alone on the same samples.
   const double sonicHan = static_cast<double>(CountHan(sonicText));
@@ -385,13 +403,17 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
   Print("engine.sonic_text_han", sonicHan);
   Print("engine.default_text_cpu_s", direct.cpuSeconds);
   Print("engine.rate70_cpu_s", slowed.cpuSeconds);
-  Print("engine.rate70_audio_s", static_cast<double>(slowed.bytes) / 2.0 / sampleRate);
-  Print("engine.rate70_audio_s_per_cpu_s",
-        static_cast<double>(slowed.bytes) / 2.0 / sampleRate / slowed.cpuSeconds);
-  Print("sonic.input_audio_s", static_cast<double>(direct.bytes) / 2.0 / sampleRate);
+  Print("engine.rate70_audio_s",
+        static_cast<double>(slowed.bytes) / 2.0 / sampleRate);
+  Print(
+      "engine.rate70_audio_s_per_cpu_s",
+      static_cast<double>(slowed.bytes) / 2.0 / sampleRate / slowed.cpuSeconds);
+  Print("sonic.input_audio_s",
+        static_cast<double>(direct.bytes) / 2.0 / sampleRate);
   Print("sonic.output_audio_s", static_cast<double>(sonicSamples) / sampleRate);
   Print("sonic.cpu_s", sonicCpu);
-  Print("sonic.audio_s_per_cpu_s", static_cast<double>(sonicSamples) / sampleRate / sonicCpu);
+  Print("sonic.audio_s_per_cpu_s",
+        static_cast<double>(sonicSamples) / sampleRate / sonicCpu);
   Print("sonic.distinct_blocks", static_cast<double>(capture.blocks.size()));
 
   // Speak to first audio, for a sentence.
@@ -404,7 +426,8 @@ int RunAll(const std::string& engineDir, const std::string& corpusDir) {
     const auto t0 = Clock::now();
     api.Speak(nullptr, sentences[i].c_str(), 7);
     WaitStarted();
-    if (probe.started.load()) firstAudio.push_back(Seconds(probe.first - t0) * 1e6);
+    if (probe.started.load())
+      firstAudio.push_back(Seconds(probe.first - t0) * 1e6);
     WaitDone();
   }
   Print("engine.first_audio_p50_us", Percentile(firstAudio, 0.50));

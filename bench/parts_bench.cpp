@@ -95,7 +95,8 @@ void BM_LoadCharDictionary(benchmark::State& state) {
   if (!HaveDictionaries()) return state.SkipWithError("no dictionaries");
   for (auto _ : state) {
     auto lexicon = std::make_unique<vesk::PinyinLexicon>();
-    benchmark::DoNotOptimize(lexicon->loadCharDictionary(EngineFile("pinyin.txt")));
+    benchmark::DoNotOptimize(
+        lexicon->loadCharDictionary(EngineFile("pinyin.txt")));
     state.PauseTiming();
     lexicon.reset();
     state.ResumeTiming();
@@ -107,7 +108,8 @@ void BM_LoadPhraseDictionary(benchmark::State& state) {
   if (!HaveDictionaries()) return state.SkipWithError("no dictionaries");
   for (auto _ : state) {
     auto lexicon = std::make_unique<vesk::PinyinLexicon>();
-    benchmark::DoNotOptimize(lexicon->loadPhraseDictionary(EngineFile("phrases.txt")));
+    benchmark::DoNotOptimize(
+        lexicon->loadPhraseDictionary(EngineFile("phrases.txt")));
     state.PauseTiming();
     lexicon.reset();
     state.ResumeTiming();
@@ -127,7 +129,8 @@ void BM_ConvertHanRuns(benchmark::State& state) {
       benchmark::DoNotOptimize(result.data());
     }
   }
-  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(CountHan(runs)));
+  state.SetItemsProcessed(int64_t(state.iterations()) *
+                          int64_t(CountHan(runs)));
   state.counters["syllables"] = double(syllables) / double(state.iterations());
 }
 BENCHMARK(BM_ConvertHanRuns)->Unit(benchmark::kMillisecond);
@@ -142,7 +145,8 @@ void BM_ConvertBulk(benchmark::State& state) {
       benchmark::DoNotOptimize(result.data());
     }
   }
-  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(CountHan(bulk)));
+  state.SetItemsProcessed(int64_t(state.iterations()) *
+                          int64_t(CountHan(bulk)));
 }
 BENCHMARK(BM_ConvertBulk)->Unit(benchmark::kMillisecond);
 
@@ -158,7 +162,8 @@ void BM_SyllableUnitIndex(benchmark::State& state) {
       benchmark::DoNotOptimize(vesk::SyllableUnitIndex(s.pinyin, s.tone));
     }
   }
-  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(syllables.size()));
+  state.SetItemsProcessed(int64_t(state.iterations()) *
+                          int64_t(syllables.size()));
 }
 BENCHMARK(BM_SyllableUnitIndex)->Unit(benchmark::kMillisecond);
 
@@ -176,7 +181,8 @@ std::string FirstVoiceFile() {
   const std::string dir = vesk::bench::EngineDir();
   if (dir.empty() || !std::filesystem::is_directory(dir)) return {};
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (entry.path().extension() == ".vl") voices.push_back(entry.path().string());
+    if (entry.path().extension() == ".vl")
+      voices.push_back(entry.path().string());
   }
   std::sort(voices.begin(), voices.end());
   return voices.empty() ? std::string() : voices.front();
@@ -203,7 +209,8 @@ void SpeakAll(benchmark::State& state, const std::vector<std::u16string>& texts,
               int32_t rate) {
   if (!Ready(state)) return;
   vesk::EngineState* engine = BenchEngine();
-  if (engine == nullptr) return state.SkipWithError("no voice in VESK_BENCH_ENGINE");
+  if (engine == nullptr)
+    return state.SkipWithError("no voice in VESK_BENCH_ENGINE");
   engine->rate.store(rate);
   int32_t sampleRate = engine->voices.First()->sampleRate;
   deliveredBytes = 0;
@@ -217,10 +224,12 @@ void SpeakAll(benchmark::State& state, const std::vector<std::u16string>& texts,
     }
   }
   engine->rate.store(50);
-  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(CountHan(texts)));
+  state.SetItemsProcessed(int64_t(state.iterations()) *
+                          int64_t(CountHan(texts)));
   // Audio seconds delivered per second of this thread's time.
-  state.counters["audio_rate"] = benchmark::Counter(
-      double(deliveredBytes) / 2.0 / double(sampleRate), benchmark::Counter::kIsRate);
+  state.counters["audio_rate"] =
+      benchmark::Counter(double(deliveredBytes) / 2.0 / double(sampleRate),
+                         benchmark::Counter::kIsRate);
 }
 
 void BM_WorkerDirectParagraphs(benchmark::State& state) {

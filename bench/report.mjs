@@ -134,7 +134,7 @@ Corpus: ${fmt(num('engine.paragraph_count'))} paragraphs, ${fmt(num('engine.line
 
 ${table(['Figure', 'Vesk', 'Peer', 'Ratio', 'Target', ''], rows)}
 
-Details: bulk audio ${fmt(num('engine.bulk_audio_s'))} s in ${fmt(num('engine.bulk_cpu_s'))} CPU s (${fmt(num('engine.bulk_chunks'))} play calls); espeak-ng ${fmt(num('espeak.audio_s'))} s of audio in ${fmt(num('espeak.cpu_s'))} CPU s. Sonic text ${fmt(num('engine.sonic_text_han'))} Han chars: ${fmt(num('sonic.input_audio_s'))} s in, ${fmt(num('sonic.output_audio_s'))} s out; engine at default settings ${fmt(num('engine.default_text_cpu_s'))} CPU s on it. Initialize peak memory growth ${fmt(num('engine.init_peak_growth_mb'))} MB. First audio max ${fmt(num('engine.first_audio_max_us'))} us, Stop max ${fmt(num('engine.stop_max_us'))} us.
+Details: bulk audio ${fmt(num('engine.bulk_audio_s'))} s in ${fmt(num('engine.bulk_cpu_s'))} CPU s (${fmt(num('engine.bulk_chunks'))} play calls); espeak-ng ${fmt(num('espeak.audio_s'))} s of audio in ${fmt(num('espeak.cpu_s'))} CPU s. Sonic text ${fmt(num('engine.sonic_text_han'))} Han chars: ${fmt(num('sonic.input_audio_s'))} s in, ${fmt(num('sonic.output_audio_s'))} s out; engine at default settings ${fmt(num('engine.default_text_cpu_s'))} CPU s on it. Initialize: ${fmt(num('engine.init_cpu_ms'))} CPU ms, ${fmt(num('engine.init_page_faults'))} page faults, peak memory growth ${fmt(num('engine.init_peak_growth_mb'))} MB. First audio max ${fmt(num('engine.first_audio_max_us'))} us, Stop max ${fmt(num('engine.stop_max_us'))} us.
 
 Parts (Google Benchmark, one thread, no thread start; items are Han characters, for SyllableUnitIndex syllables):
 

@@ -13,19 +13,20 @@ COMPARE_REPORT := $(BUILD)/compare-pinyin.txt
 
 .PHONY: data data-check compare-pinyin pinyin-tool
 
-data: deps
-	@$(MAKE) -s --no-print-directory $(DATA_DICTS)
+data: $(DATA_DICTS)
+	@:
 
-data/node_modules: data/package.json data/package-lock.json
+# The set-up runs first (order only: it never makes the files stale).
+data/node_modules: data/package.json data/package-lock.json | deps
 	@cd data && npm ci --no-audit --no-fund --loglevel=error
 	@touch $@
 
-$(DATA_DICTS) &: $(DATA_SCRIPTS) data/node_modules $(DATA_UNIHAN) $(DATA_JIEBA)
+$(DATA_DICTS) &: $(DATA_SCRIPTS) data/node_modules $(DATA_UNIHAN) $(DATA_JIEBA) | deps
 	@node data/dict/build-dictionaries.mjs $(DATA_ENGINE_DIR)
 
 pinyin-tool: deps
 	@cmake -S . -B $(BUILD) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target vesk-pinyin
+	@cmake --build $(BUILD) -j $(JOBS) --target vesk-pinyin >/dev/null
 
 # Every reading in the dictionaries, parsed by the engine itself, must have a
 # unit index.

@@ -16,7 +16,7 @@ packages=(
 if [[ "${1:-}" == "windows" ]]; then
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
              gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix
-             dpkg-dev wine wine64 zip)
+             dpkg-dev wine wine64 zip qemu-user-static)
 fi
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   packages+=(nodejs npm)

@@ -44,6 +44,12 @@ struct EngineState {
   // Control of the utterance attached to workerThread; guarded by
   // controlMutex.
   std::shared_ptr<UtteranceControl> currentUtterance;
+  // Stopped workers that a host thread is joining outside the lock; guarded
+  // by controlMutex. Stop, Speak and Uninitialize on other host threads wait
+  // on workerFinished until none is left, so that no callback of a stopped
+  // utterance follows their return and no two workers ever overlap.
+  int32_t joiningWorkers = 0;
+  std::condition_variable workerFinished;
 
   // Start-up in progress and the thread running it; guarded by
   // controlMutex. A concurrent Initialize waits on startupDone.

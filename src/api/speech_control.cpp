@@ -17,6 +17,10 @@ namespace {
 // The library's own code, for pinning it.
 void AddressInsideLibrary() {}
 
+// Set on every worker thread: calls made from inside the play callback never
+// wait for workers, least of all the one they run on.
+thread_local bool onWorkerThread = false;
+
 // Ends the attached utterance and hands its thread to the caller, who must
 // finish it outside the lock. Caller holds controlMutex.
 std::thread StopAttachedLocked(EngineState& engine) {
@@ -31,10 +35,29 @@ std::thread StopAttachedLocked(EngineState& engine) {
   return std::move(engine.workerThread);
 }
 
+// StopAttachedLocked, counting the worker as being joined until
+// FinishWorker is done with it. Caller holds controlMutex.
+std::thread TakeWorkerLocked(EngineState& engine) {
+  std::thread worker = StopAttachedLocked(engine);
+  if (worker.joinable() && worker.get_id() != std::this_thread::get_id()) {
+    ++engine.joiningWorkers;
+  }
+  return worker;
+}
+
+// Waits until no stopped worker is still being joined by another host
+// thread: until then it may still call back, and a new worker would overlap
+// it. Caller holds controlMutex through lock.
+void AwaitJoiningWorkersLocked(EngineState& engine,
+                               std::unique_lock<std::mutex>& lock) {
+  if (onWorkerThread) return;
+  engine.workerFinished.wait(lock, [&] { return engine.joiningWorkers == 0; });
+}
+
 // Waits for a stopped worker; on the worker itself (a call from inside the
 // play callback) lets it go instead, and keeps the library mapped so that
 // the detached thread can never return into unloaded code.
-void FinishWorker(std::thread worker) {
+void FinishWorker(EngineState& engine, std::thread worker) {
   if (!worker.joinable()) return;
   if (worker.get_id() == std::this_thread::get_id()) {
     platform::PinModuleOf(reinterpret_cast<const void*>(&AddressInsideLibrary));
@@ -42,9 +65,15 @@ void FinishWorker(std::thread worker) {
     return;
   }
   worker.join();
+  {
+    std::lock_guard lock(engine.controlMutex);
+    --engine.joiningWorkers;
+  }
+  engine.workerFinished.notify_all();
 }
 
 void RunWorker(EngineState& engine, UtteranceRequest request) {
+  onWorkerThread = true;
   const std::shared_ptr<UtteranceControl> control = request.control;
   try {
     SpeechWorker(engine, std::move(request));
@@ -59,10 +88,11 @@ void RunWorker(EngineState& engine, UtteranceRequest request) {
 bool Stop(EngineState& engine) {
   std::thread worker;
   {
-    std::lock_guard lock(engine.controlMutex);
-    worker = StopAttachedLocked(engine);
+    std::unique_lock lock(engine.controlMutex);
+    worker = TakeWorkerLocked(engine);
+    if (!worker.joinable()) AwaitJoiningWorkersLocked(engine, lock);
   }
-  FinishWorker(std::move(worker));
+  FinishWorker(engine, std::move(worker));
   return true;
 }
 
@@ -77,7 +107,8 @@ bool Speak(EngineState& engine, const char16_t* voiceName, const char16_t* text,
   for (;;) {
     std::thread previous;
     {
-      std::lock_guard lock(engine.controlMutex);
+      std::unique_lock lock(engine.controlMutex);
+      AwaitJoiningWorkersLocked(engine, lock);
       if (!engine.initialized) return false;
       if (!engine.workerThread.joinable()) {
         // Nothing attached any more: whatever spoke before has been
@@ -103,22 +134,23 @@ bool Speak(EngineState& engine, const char16_t* voiceName, const char16_t* text,
         engine.currentUtterance = std::move(control);
         return true;
       }
-      previous = StopAttachedLocked(engine);
+      previous = TakeWorkerLocked(engine);
     }
-    FinishWorker(std::move(previous));
+    FinishWorker(engine, std::move(previous));
   }
 }
 
 bool Uninitialize(EngineState& engine) {
   std::thread worker;
   {
-    std::lock_guard lock(engine.controlMutex);
+    std::unique_lock lock(engine.controlMutex);
     if (!engine.initialized) return true;
     // No new utterance can start from here on.
     engine.initialized = false;
-    worker = StopAttachedLocked(engine);
+    worker = TakeWorkerLocked(engine);
+    if (!worker.joinable()) AwaitJoiningWorkersLocked(engine, lock);
   }
-  FinishWorker(std::move(worker));
+  FinishWorker(engine, std::move(worker));
   {
     std::lock_guard lock(engine.controlMutex);
     // A detached worker keeps its own voice alive.

@@ -147,12 +147,25 @@ std::u16string_view FileStem(std::u16string_view fileName) {
   return name.substr(0, name.size() - FileExtension(name).size());
 }
 
+// Windows paths: backslashes separate too, and a drive's root ("C:\\")
+// keeps its separator.
+constexpr bool kWindowsPaths =
+    std::filesystem::path::preferred_separator == L'\\';
+
+bool IsSeparator(char16_t c) {
+  return c == u'/' || (kWindowsPaths && c == u'\\');
+}
+
 std::u16string ParentDirectory(std::u16string_view path) {
-  const std::size_t slash = path.rfind(u'/');
-  if (slash == std::u16string_view::npos) return {};
-  std::size_t end = slash;
-  while (end > 0 && path[end - 1] == u'/') --end;
+  std::size_t slash = path.size();
+  while (slash > 0 && !IsSeparator(path[slash - 1])) --slash;
+  if (slash == 0) return {};
+  std::size_t end = slash - 1;
+  while (end > 0 && IsSeparator(path[end - 1])) --end;
   if (end == 0) return std::u16string(path.substr(0, 1));  // the root
+  if (kWindowsPaths && end == 2 && path[1] == u':') {
+    return std::u16string(path.substr(0, 3));
+  }
   return std::u16string(path.substr(0, end));
 }
 

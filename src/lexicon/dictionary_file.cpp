@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -38,6 +39,60 @@ constexpr std::array<ToneMark, 30> kToneMarks{{
 bool MayStartToneMark(unsigned char c) {
   return c == 0xC3 || c == 0xC4 || c == 0xC5 || c == 0xC7 || c == 0xE1 ||
          c == 'm';
+}
+
+// The rows by their first two bytes (row number + 1, or 0): the first byte
+// picks one of six groups, the low six bits of the second a slot. No two rows
+// share a slot (the build stops otherwise), so the one row found is the only
+// one that can match at a position, the same one a scan in matching order
+// finds.
+constexpr int MarkGroup(unsigned char c) {
+  switch (c) {
+    case 0xC3:
+      return 0;
+    case 0xC4:
+      return 1;
+    case 0xC5:
+      return 2;
+    case 0xC7:
+      return 3;
+    case 0xE1:
+      return 4;
+    case 'm':
+      return 5;
+    default:
+      return -1;
+  }
+}
+
+using MarkTable = std::array<std::array<uint8_t, 64>, 6>;
+
+constexpr MarkTable BuildMarkTable() {
+  MarkTable table{};
+  for (std::size_t row = 0; row < kToneMarks.size(); ++row) {
+    const std::string_view bytes = kToneMarks[row].bytes;
+    const int group = MarkGroup(static_cast<unsigned char>(bytes[0]));
+    const auto second = static_cast<unsigned char>(bytes[1]);
+    if (group < 0) throw "row outside the groups";
+    uint8_t& slot = table[std::size_t(group)][second & 0x3F];
+    if (slot != 0) throw "two rows share their first two bytes";
+    slot = uint8_t(row + 1);
+  }
+  return table;
+}
+
+constexpr MarkTable kMarkTable = BuildMarkTable();
+
+// The row whose bytes begin at the start of rest, or null.
+const ToneMark* MatchToneMark(std::string_view rest) {
+  if (rest.size() < 2) return nullptr;
+  const int group = MarkGroup(static_cast<unsigned char>(rest[0]));
+  if (group < 0) return nullptr;
+  const auto second = static_cast<unsigned char>(rest[1]);
+  const uint8_t row = kMarkTable[std::size_t(group)][second & 0x3F];
+  if (row == 0) return nullptr;
+  const ToneMark& mark = kToneMarks[row - 1];
+  return rest.starts_with(mark.bytes) ? &mark : nullptr;
 }
 
 struct FileCloser {
@@ -101,13 +156,7 @@ Syllable parseReading(std::string_view reading) {
   while (at < reading.size()) {
     const auto c = static_cast<unsigned char>(reading[at]);
     if (MayStartToneMark(c)) {
-      const ToneMark* match = nullptr;
-      for (const ToneMark& mark : kToneMarks) {
-        if (reading.substr(at).starts_with(mark.bytes)) {
-          match = &mark;
-          break;
-        }
-      }
+      const ToneMark* match = MatchToneMark(reading.substr(at));
       if (match) {
         syllable.pinyin += match->letter;
         if (match->tone >= 0) syllable.tone = match->tone;

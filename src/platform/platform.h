@@ -47,6 +47,11 @@ int64_t FileSizeFromEnd(std::FILE* file);
 // Seeks an open file to an absolute 64-bit position; false on failure.
 bool SeekTo(std::FILE* file, int64_t position);
 
+// Sizes buffer to size bytes (zero-filled) for one large read. Where the
+// system allows, the memory is backed by large pages: filling a voice file's
+// worth page by page costs many times more on some virtual machines.
+void ResizeForLargeRead(std::vector<uint8_t>& buffer, std::size_t size);
+
 // Whole content of the file at path in one read; nullopt when it cannot be
 // opened or read.
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::u16string& path);

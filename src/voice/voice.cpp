@@ -1,6 +1,7 @@
 #include "voice/voice.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -74,7 +75,7 @@ bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
   if (size >= kMaximumFileSize) return fail(u"语音库文件过大: ");
   if (!platform::SeekTo(file.get(), 0)) return fail(u"读取语音库文件失败: ");
   try {
-    data.resize(std::size_t(size));
+    platform::ResizeForLargeRead(data, std::size_t(size));
   } catch (const std::bad_alloc&) {
     return fail(u"读取语音库文件失败: ");
   }
@@ -92,13 +93,36 @@ bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
   return !units.empty();
 }
 
-bool Voice::HasUnit(int32_t index) const { return units.contains(index); }
+void Voice::IndexUnits() {
+  unitIndex.clear();
+  const auto first = units.lower_bound(0);
+  const auto end = units.lower_bound(kIndexedUnitLimit);
+  if (first == end) return;
+  unitIndex.resize(std::size_t(std::prev(end)->first) + 1);
+  for (auto it = first; it != end; ++it) {
+    unitIndex[std::size_t(it->first)] = {it->second, true};
+  }
+}
+
+bool Voice::HasUnit(int32_t index) const {
+  if (index >= 0 && std::size_t(index) < unitIndex.size()) {
+    return unitIndex[std::size_t(index)].present;
+  }
+  return units.contains(index);
+}
 
 const uint8_t* Voice::GetUnit(int32_t index, uint32_t& byteLength) const {
   byteLength = 0;
-  const auto found = units.find(index);
-  if (found == units.end()) return nullptr;
-  const UnitEntry& entry = found->second;
+  const UnitEntry* found = nullptr;
+  if (index >= 0 && std::size_t(index) < unitIndex.size()) {
+    const IndexedUnit& slot = unitIndex[std::size_t(index)];
+    if (slot.present) found = &slot.entry;
+  } else {
+    const auto it = units.find(index);
+    if (it != units.end()) found = &it->second;
+  }
+  if (found == nullptr) return nullptr;
+  const UnitEntry& entry = *found;
   byteLength = entry.length;
   if (entry.length == 0) return nullptr;
   if (data.empty() ||

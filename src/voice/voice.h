@@ -25,6 +25,19 @@ struct Voice {
   std::map<int32_t, UnitEntry> units;
   std::vector<uint8_t> data;
 
+  // A copy of units with one slot per index below kIndexedUnitLimit (every
+  // syllable, letter and pause unit), so that the worker's lookups cost no
+  // tree search. Built by IndexUnits (VoiceRegistry::Add calls it); empty
+  // until then, and stale if units changes afterwards.
+  struct IndexedUnit {
+    UnitEntry entry;
+    bool present = false;
+  };
+  static constexpr int32_t kIndexedUnitLimit = 16384;
+  std::vector<IndexedUnit> unitIndex;
+
+  void IndexUnits();
+
   // Reads the whole file at path and scans its unit table. True when at
   // least one unit was accepted. Reports one line through log.
   bool Load(const std::u16string& path, const LogSink& log);

@@ -6,6 +6,7 @@ namespace vesk {
 
 void VoiceRegistry::Add(Voice voice) {
   std::u16string key = voice.name;
+  voice.IndexUnits();
   // A worker still holding the replaced voice keeps it alive.
   voices_.insert_or_assign(std::move(key),
                            std::make_shared<const Voice>(std::move(voice)));

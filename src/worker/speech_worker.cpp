@@ -43,6 +43,46 @@ bool IsSentenceMark(char16_t c) {
   }
 }
 
+// The units found for the syllables of one utterance. Text repeats its
+// syllables, and each search costs several table lookups; the voice is fixed
+// for the utterance, so an answer once found stays right.
+class SyllableUnitCache {
+ public:
+  int32_t Find(const Voice& voice, const Syllable& syllable,
+               bool toneFallback) {
+    const std::string& pinyin = syllable.pinyin;
+    if (pinyin.empty() || pinyin.size() > kMaxKeyLetters ||
+        uint32_t(syllable.tone) > kMaxKeyTone) {
+      return FindSyllableUnit(voice, syllable, toneFallback);
+    }
+    // Letters in the low seven bytes; count, tone and fallback on top, so
+    // that no key is 0 and every key names one search.
+    uint64_t key = uint64_t(pinyin.size()) << 61 |
+                   uint64_t(syllable.tone) << 57 | uint64_t(toneFallback) << 56;
+    for (std::size_t i = 0; i < pinyin.size(); ++i) {
+      key |= uint64_t(static_cast<unsigned char>(pinyin[i])) << (8 * i);
+    }
+    if (entries_.empty()) entries_.resize(std::size_t(1) << kIndexBits);
+    Entry& entry = entries_[(key * 0x9E3779B97F4A7C15ull) >> (64 - kIndexBits)];
+    if (entry.key != key) {
+      entry = {key, FindSyllableUnit(voice, syllable, toneFallback)};
+    }
+    return entry.unit;
+  }
+
+ private:
+  static constexpr std::size_t kMaxKeyLetters = 7;
+  static constexpr uint32_t kMaxKeyTone = 7;
+  static constexpr int kIndexBits = 10;
+  struct Entry {
+    uint64_t key = 0;  // 0: empty
+    int32_t unit = -1;
+  };
+  // On the heap, made at the first syllable: a worker's stack pages are
+  // handed back when its thread ends and would fault in again next time.
+  std::vector<Entry> entries_;
+};
+
 // Everything one utterance needs while it is spoken; lives on the worker's
 // stack.
 class Utterance {
@@ -121,6 +161,7 @@ class Utterance {
   const std::size_t chunkBytes_;
   sonicStream stream_ = nullptr;
   std::vector<int16_t> scratch_;
+  SyllableUnitCache unitCache_;
 };
 
 void Utterance::Walk(std::u16string_view text, const PinyinLexicon& lexicon) {
@@ -165,7 +206,7 @@ void Utterance::PlaySyllables(const std::vector<Syllable>& syllables,
                               bool toneFallback) {
   for (const Syllable& syllable : syllables) {
     if (!Running()) return;
-    const int32_t unit = FindSyllableUnit(voice_, syllable, toneFallback);
+    const int32_t unit = unitCache_.Find(voice_, syllable, toneFallback);
     if (unit >= 0) PlayUnit(unit);
   }
 }

@@ -25,13 +25,13 @@ namespace {
 
 const std::vector<std::string>& FourteenExports() {
   static const std::vector<std::string> names = {
-      "VeskSynthInitialize",     "VeskSynthUninitialize",
-      "VeskSynthGetInfo",        "VeskSynthGetVoiceList",
-      "VeskSynthPrepareVoice",   "VeskSynthGetAudioFormat",
-      "VeskSynthSetRate",        "VeskSynthSetPitch",
-      "VeskSynthSetVolume",      "VeskSynthSetPlayCallback",
-      "VeskSynthSpeak",          "VeskSynthStop",
-      "VeskSynthPause",          "VeskSynthResume"};
+      "VeskSynthInitialize",   "VeskSynthUninitialize",
+      "VeskSynthGetInfo",      "VeskSynthGetVoiceList",
+      "VeskSynthPrepareVoice", "VeskSynthGetAudioFormat",
+      "VeskSynthSetRate",      "VeskSynthSetPitch",
+      "VeskSynthSetVolume",    "VeskSynthSetPlayCallback",
+      "VeskSynthSpeak",        "VeskSynthStop",
+      "VeskSynthPause",        "VeskSynthResume"};
   return names;
 }
 
@@ -55,8 +55,9 @@ class EngineDir {
  public:
   EngineDir() {
     static std::atomic<int> counter{0};
-    path_ = TempRoot() / (L"语音引擎-" + std::to_wstring(GetCurrentProcessId()) +
-                          L"-" + std::to_wstring(counter++));
+    path_ =
+        TempRoot() / (L"语音引擎-" + std::to_wstring(GetCurrentProcessId()) +
+                      L"-" + std::to_wstring(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
@@ -65,7 +66,8 @@ class EngineDir {
     std::filesystem::remove_all(path_, ignored);
   }
   const std::filesystem::path& path() const { return path_; }
-  void Write(const std::wstring& name, const std::vector<uint8_t>& bytes) const {
+  void Write(const std::wstring& name,
+             const std::vector<uint8_t>& bytes) const {
     std::ofstream out(path_ / name, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               std::streamsize(bytes.size()));
@@ -337,9 +339,8 @@ TEST_F(HostTest, DllImportsOnlySystemLibraries) {
   const auto& entry =
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   ASSERT_NE(entry.VirtualAddress, 0u);
-  const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll",
-                                        "user32.dll", "advapi32.dll",
-                                        "ntdll.dll"};
+  const std::set<std::string> system = {
+      "kernel32.dll", "msvcrt.dll", "user32.dll", "advapi32.dll", "ntdll.dll"};
   for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
            base + entry.VirtualAddress);
        import->Name != 0; ++import) {
@@ -369,9 +370,10 @@ TEST_F(HostTest, StartUpWithoutDictionariesLogsTheFallback) {
 
 TEST_F(HostTest, StartUpLoadsDictionariesBesideTheDll) {
   EngineDir dir;
-  dir.WriteText(L"pinyin.txt",
-                "\xEF\xBB\xBF# readings\r\nU+4E2D: zh\xC5\x8Dng,zh\xC3\xB2ng\r\n"
-                "\xE5\x9B\xBD: gu\xC3\xB3\r\n");
+  dir.WriteText(
+      L"pinyin.txt",
+      "\xEF\xBB\xBF# readings\r\nU+4E2D: zh\xC5\x8Dng,zh\xC3\xB2ng\r\n"
+      "\xE5\x9B\xBD: gu\xC3\xB3\r\n");
   dir.WriteText(L"phrases.txt",
                 "\xE4\xB8\xAD\xE5\x9B\xBD: zh\xC5\x8Dng gu\xC3\xB3\n");
   dir.Write(L"b.vl", SmallMarkerVoice(22050));
@@ -478,7 +480,8 @@ TEST_F(SpeechTest, VolumeGainMatchesSinglePrecision) {
   ASSERT_TRUE(engine_->SetVolume(0, 1));
   ASSERT_TRUE(engine_->Speak(nullptr, u"a", 0));
   ASSERT_TRUE(WaitForCompletion());
-  EXPECT_EQ(Plays().front().samples, (std::vector<int16_t>{400, -400, 20, -20}));
+  EXPECT_EQ(Plays().front().samples,
+            (std::vector<int16_t>{400, -400, 20, -20}));
 
   ClearRecords();
   ASSERT_TRUE(engine_->SetVolume(0, 100));

@@ -1,13 +1,14 @@
 // The Windows platform layer against real Windows memory, modules, files
 // and faults.
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-
-#include "platform/platform.h"
 
 namespace vesk::platform {
 namespace {
@@ -117,7 +118,9 @@ TEST(Utf8ToUtf16, ConvertsAndReplacesInvalidSequences) {
   EXPECT_EQ(Utf8ToUtf16(""), u"");
   EXPECT_EQ(Utf8ToUtf16("a\xE4\xB8\xAD"), u"a中");
   EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
-  EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                        "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(Utf8ToUtf16("\xE4\xB8"), u"\uFFFD");
   EXPECT_EQ(Utf8ToUtf16(std::string("x\0y", 3)), std::u16string(u"x\0y", 3));
 }
@@ -202,8 +205,9 @@ void WriteReadOnly(void*) {
   *target = 'x';
 }
 void DivideByZero(void* context) {
+  volatile int numerator = 7;
   volatile int zero = *static_cast<int*>(context);
-  volatile int result = 1 / zero;
+  volatile int result = numerator / zero;
   (void)result;
 }
 void RaiseForeign(void*) {
@@ -256,21 +260,21 @@ TEST(CallGuarded, NestedGuardRecoversOnlyTheInnerCall) {
   EXPECT_EQ(nested.after, 1);
 }
 
+std::atomic<int> recovered{0};
+
+DWORD WINAPI FaultRepeatedly(void*) {
+  for (int i = 0; i < 20; ++i) {
+    if (!CallGuarded(&DereferenceNull, nullptr)) ++recovered;
+  }
+  return 0;
+}
+
 TEST(CallGuarded, FaultsOnOtherThreadsAreEachRecovered) {
   constexpr int kThreads = 4;
   HANDLE threads[kThreads];
-  static std::atomic<int> recovered{0};
   recovered = 0;
   for (auto& thread : threads) {
-    thread = CreateThread(
-        nullptr, 0,
-        [](void*) -> DWORD {
-          for (int i = 0; i < 20; ++i) {
-            if (!CallGuarded(&DereferenceNull, nullptr)) ++recovered;
-          }
-          return 0;
-        },
-        nullptr, 0, nullptr);
+    thread = CreateThread(nullptr, 0, &FaultRepeatedly, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
   }
   WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE);

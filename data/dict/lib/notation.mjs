@@ -80,11 +80,6 @@ export function unitIndex(pinyin, tone) {
   return block + FINAL_OFFSET[final] + tone;
 }
 
-export function speakable(reading) {
-  const { pinyin, tone } = parseReading(reading);
-  return pinyin.length > 0 && /^[a-z]+$/.test(pinyin) && unitIndex(pinyin, tone) >= 0;
-}
-
 const MARKS = {
   a: 'āáǎà', e: 'ēéěè', i: 'īíǐì', o: 'ōóǒò', u: 'ūúǔù', ü: 'ǖǘǚǜ',
   n: [null, 'ń', 'ň', 'ǹ'], m: [null, 'ḿ', null, 'm\u0300'],
@@ -114,10 +109,4 @@ export function markSyllable(plain, tone) {
   const mark = MARKS[s[at]]?.[tone - 1];
   if (!mark) return null;
   return s.slice(0, at) + mark + s.slice(at + 1);
-}
-
-// A marked reading -> its plain spelling and tone (for comparisons).
-export function readingKey(reading) {
-  const { pinyin, tone } = parseReading(reading);
-  return `${pinyin}${tone}`;
 }

@@ -1,4 +1,5 @@
 // Files named by UTF-16 paths, with 64-bit sizes and positions.
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -40,6 +41,21 @@ int64_t FileSizeFromEnd(std::FILE* file) {
 bool SeekTo(std::FILE* file, int64_t position) {
   return file != nullptr && position >= 0 &&
          ::fseeko(file, off_t(position), SEEK_SET) == 0;
+}
+
+void ResizeForLargeRead(std::vector<uint8_t>& buffer, std::size_t size) {
+  constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
+  buffer.clear();
+  buffer.reserve(size);
+  // Only whole large pages inside the buffer are advised; memory around it
+  // keeps its pages.
+  const auto start = reinterpret_cast<uintptr_t>(buffer.data());
+  const uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
+  const uintptr_t last = (start + size) & ~(kLargePage - 1);
+  if (last > first) {
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  }
+  buffer.resize(size);
 }
 
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::u16string& path) {

@@ -10,6 +10,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -20,38 +22,62 @@ namespace vesk::platform {
 namespace {
 
 struct GuardSlot {
-  std::atomic<bool> used{false};
   std::atomic<pthread_t> owner{};
   std::atomic<sigjmp_buf*> jump{nullptr};
+  // The signal whose handler jumped back out of the call.
+  std::atomic<int> caught{0};
 };
 
 constexpr int kSlotCount = 128;
+constexpr int kWordBits = 64;
+constexpr int kWordCount = kSlotCount / kWordBits;
 GuardSlot slots[kSlotCount];
+// Bit i set: slots[i] is in use. Lookups visit only the slots in use, so a
+// call costs the same however large the table is.
+std::atomic<uint64_t> usedBits[kWordCount];
 
 struct sigaction previousSegv;
 struct sigaction previousBus;
 
 GuardSlot* SlotOf(pthread_t self) {
-  for (GuardSlot& slot : slots) {
-    if (slot.used.load(std::memory_order_acquire) &&
-        pthread_equal(slot.owner.load(std::memory_order_relaxed), self)) {
-      return &slot;
+  for (int word = 0; word < kWordCount; ++word) {
+    uint64_t bits = usedBits[word].load(std::memory_order_acquire);
+    while (bits != 0) {
+      GuardSlot& slot = slots[word * kWordBits + std::countr_zero(bits)];
+      if (pthread_equal(slot.owner.load(std::memory_order_relaxed), self)) {
+        return &slot;
+      }
+      bits &= bits - 1;
     }
   }
   return nullptr;
 }
 
 GuardSlot* ClaimSlot(pthread_t self) {
-  for (GuardSlot& slot : slots) {
-    bool expected = false;
-    if (!slot.used.load(std::memory_order_relaxed) &&
-        slot.used.compare_exchange_strong(expected, true)) {
-      slot.owner.store(self, std::memory_order_relaxed);
-      slot.jump.store(nullptr);
-      return &slot;
+  for (int word = 0; word < kWordCount; ++word) {
+    uint64_t bits = usedBits[word].load(std::memory_order_relaxed);
+    while (~bits != 0) {
+      const int bit = std::countr_one(bits);
+      const uint64_t mask = uint64_t(1) << bit;
+      const uint64_t before = usedBits[word].fetch_or(mask);
+      if ((before & mask) == 0) {
+        GuardSlot& slot = slots[word * kWordBits + bit];
+        slot.owner.store(self, std::memory_order_relaxed);
+        slot.jump.store(nullptr);
+        return &slot;
+      }
+      bits = before | mask;
     }
   }
   return nullptr;
+}
+
+void ReleaseSlot(GuardSlot& slot) {
+  const int index = int(&slot - slots);
+  // No stale owner is left behind for a later thread with the same id.
+  slot.owner.store(pthread_t{}, std::memory_order_relaxed);
+  usedBits[index / kWordBits].fetch_and(~(uint64_t(1) << (index % kWordBits)),
+                                        std::memory_order_release);
 }
 
 void ChainFault(int signal, siginfo_t* info, void* context) {
@@ -76,12 +102,15 @@ void ChainFault(int signal, siginfo_t* info, void* context) {
 }
 
 void OnFault(int signal, siginfo_t* info, void* context) {
-  // The owner field is written before used is published, so an acquire of
-  // used makes it readable here (async-signal-safe: atomics and a scan).
+  // The faulting thread claimed its slot before the call, so its own owner
+  // field is visible here (async-signal-safe: atomics and a scan).
   GuardSlot* slot = SlotOf(pthread_self());
   if (slot != nullptr) {
     sigjmp_buf* jump = slot->jump.load();
-    if (jump != nullptr) siglongjmp(*jump, 1);
+    if (jump != nullptr) {
+      slot->caught.store(signal);
+      siglongjmp(*jump, 1);
+    }
   }
   ChainFault(signal, info, context);
 }
@@ -144,8 +173,19 @@ bool RunCatchingExceptions(void (*fn)(void*), void* context) {
 [[gnu::noinline]] bool RunWithJump(GuardSlot& slot, void (*fn)(void*),
                                    void* context) {
   sigjmp_buf jump;
-  if (sigsetjmp(jump, 1) != 0) return false;  // a fault inside fn
-  slot.jump.store(&jump);
+  // The mask is not saved: that costs a system call on every host call.
+  // The handler runs with only its own signal added to the mask (no
+  // SA_NODEFER, empty sa_mask) and that signal was unblocked when the fault
+  // came, so unblocking it again restores the mask the fault interrupted.
+  if (sigsetjmp(jump, 0) != 0) {  // a fault inside fn
+    sigset_t caught;
+    sigemptyset(&caught);
+    sigaddset(&caught, slot.caught.load());
+    pthread_sigmask(SIG_UNBLOCK, &caught, nullptr);
+    return false;
+  }
+  // Read only by the handler on this very thread.
+  slot.jump.store(&jump, std::memory_order_release);
   return RunCatchingExceptions(fn, context);
 }
 
@@ -160,8 +200,8 @@ bool CallGuarded(void (*fn)(void*), void* context) {
 
   sigjmp_buf* const outer = slot->jump.load();
   const bool returned = RunWithJump(*slot, fn, context);
-  slot->jump.store(outer);
-  if (existing == nullptr) slot->used.store(false, std::memory_order_release);
+  slot->jump.store(outer, std::memory_order_release);
+  if (existing == nullptr) ReleaseSlot(*slot);
   return returned;
 }
 

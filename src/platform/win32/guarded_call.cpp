@@ -123,11 +123,13 @@ __asm__(
 
 [[noreturn]] void vesk_guard_land(void* record) __asm__("_vesk_guard_land");
 
-__attribute__((used)) EXCEPTION_DISPOSITION __cdecl vesk_guard_handler(
-    EXCEPTION_RECORD* record, void* frame, CONTEXT* /*context*/,
-    void* /*dispatcher*/) {
-  if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) !=
-          0 ||
+__attribute__((used))
+EXCEPTION_DISPOSITION __cdecl vesk_guard_handler(EXCEPTION_RECORD* record,
+                                                 void* frame,
+                                                 CONTEXT* /*context*/,
+                                                 void* /*dispatcher*/) {
+  if ((record->ExceptionFlags &
+       (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0 ||
       IsGccException(record->ExceptionCode)) {
     return ExceptionContinueSearch;
   }

@@ -2,6 +2,8 @@
 // engine's own directory.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace vesk::platform {
@@ -41,17 +43,41 @@ std::optional<MemoryRegion> QueryMemory(const void* address) {
   return region;
 }
 
-// ReadProcessMemory on our own process reports a fault as a failed call
-// instead of raising it, so no handler is needed.
+namespace {
+
+// Whether the bytes at address can be read without touching a guard page
+// (reading one would take its one-shot guard away from its owner).
+bool IsPlainReadable(const void* address) {
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(address, &info, sizeof info) == 0) return false;
+  if (info.State != MEM_COMMIT) return false;
+  if ((info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0) return false;
+  return (info.Protect & ~kProtectionModifiers) != 0;
+}
+
+struct PointerRead {
+  const void* address;
+  uintptr_t value;
+};
+
+void ReadInto(void* context) {
+  auto* read = static_cast<PointerRead*>(context);
+  std::memcpy(&read->value, read->address, sizeof read->value);
+}
+
+}  // namespace
+
+// The region may change between the query and the read (another thread
+// frees it): the read itself is guarded as well.
 std::optional<uintptr_t> ReadPointer(const void* address) {
-  uintptr_t value = 0;
-  SIZE_T read = 0;
-  if (!ReadProcessMemory(GetCurrentProcess(), address, &value, sizeof value,
-                         &read) ||
-      read != sizeof value) {
+  const auto* first = static_cast<const uint8_t*>(address);
+  if (first == nullptr || !IsPlainReadable(first) ||
+      !IsPlainReadable(first + sizeof(uintptr_t) - 1)) {
     return std::nullopt;
   }
-  return value;
+  PointerRead read{address, 0};
+  if (!CallGuarded(&ReadInto, &read)) return std::nullopt;
+  return read.value;
 }
 
 std::optional<std::u16string> ModulePathOf(const void* address) {

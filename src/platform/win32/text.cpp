@@ -35,17 +35,17 @@ void AppendUtf16(std::string_view utf8, std::u16string& out) {
   if (needed <= 0) return;
   const std::size_t start = out.size();
   out.resize(start + std::size_t(needed));
-  const int written =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length,
-                          reinterpret_cast<wchar_t*>(out.data() + start), needed);
+  const int written = MultiByteToWideChar(
+      CP_UTF8, 0, utf8.data(), length,
+      reinterpret_cast<wchar_t*>(out.data() + start), needed);
   out.resize(start + std::size_t(written > 0 ? written : 0));
 }
 
 void AppendUtf8(std::u16string_view utf16, std::string& out) {
   const auto* wide = reinterpret_cast<const wchar_t*>(utf16.data());
   const int length = int(utf16.size());
-  const int needed =
-      WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  const int needed = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0,
+                                         nullptr, nullptr);
   if (needed <= 0) return;
   const std::size_t start = out.size();
   out.resize(start + std::size_t(needed));

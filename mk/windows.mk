@@ -1,0 +1,58 @@
+# Windows DLLs for 32-bit and 64-bit x86, cross-built with mingw-w64 from the
+# same sources, tested under Wine, and packaged for people who install them.
+#   make windows        build-win32/engine/x86/VeskSynth.dll and
+#                       build-win64/engine/x64/VeskSynth.dll, with the Windows
+#                       test programs
+#   make test-windows   export and import checks, then the tests under Wine
+#   make dist           out/vesk-<version>-windows-{x86,x64}.zip
+WIN_VERSION := $(shell sed -n 's/^project.vesk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+WIN_SONIC_DIR = $(shell scripts/fetch-sonic-source.sh)
+WIN_BUILD_TYPE ?= RelWithDebInfo
+WIN_JOBS ?= 2
+
+.PHONY: windows-deps windows-x86 windows-x64 test-windows-only
+
+windows-deps:
+	@scripts/setup.sh windows
+
+# $(1): build directory, $(2): toolchain
+define windows_build
+	@cmake -S . -B $(1) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/$(2).cmake \
+	  -DCMAKE_BUILD_TYPE=$(WIN_BUILD_TYPE) -DVESK_BUILD_TESTS=OFF \
+	  -DVESK_BUILD_TOOLS=OFF -DVESK_BUILD_WINDOWS_TESTS=ON \
+	  -DVESK_SONIC_SOURCE_DIR=$(WIN_SONIC_DIR) >/dev/null
+	@cmake --build $(1) -j $(WIN_JOBS) --target vesksynth vesk_windows_tests
+endef
+
+windows-x86: windows-deps
+	$(call windows_build,build-win32,mingw-i686)
+
+windows-x64: windows-deps
+	$(call windows_build,build-win64,mingw-x86_64)
+
+windows: windows-x86 windows-x64
+
+test-windows: windows
+	@tests/windows/run-tests.sh build-win32 build-win64
+
+# Without rebuilding, for a quick second run.
+test-windows-only:
+	@tests/windows/run-tests.sh build-win32 build-win64
+
+# One zip per architecture: a folder holding the DLL with its dictionaries and
+# the default voice, as a host loads them, and a README for the installer.
+WIN_DIST_DATA = $(BUILD)/engine/pinyin.txt $(BUILD)/engine/phrases.txt \
+  $(BUILD)/engine/$(VOICE_NAME).vl
+
+dist: windows data voice
+	@set -e; for pair in x86:build-win32:i686 x64:build-win64:x86_64; do \
+	  arch=$${pair%%:*}; rest=$${pair#*:}; build=$${rest%%:*}; triplet=$${rest#*:}; \
+	  name=vesk-$(WIN_VERSION)-windows-$$arch; stage=out/stage/$$name; \
+	  rm -rf $$stage; mkdir -p $$stage; \
+	  $$triplet-w64-mingw32-strip -o $$stage/VeskSynth.dll $$build/engine/$$arch/VeskSynth.dll; \
+	  cp $(WIN_DIST_DATA) $$stage/; \
+	  sed -e "s/@VERSION@/$(WIN_VERSION)/g" -e "s/@ARCH@/$$arch/g" \
+	    -e "s/@VOICE@/$(VOICE_NAME)/g" dist/README.txt | sed 's/$$/\r/' > $$stage/README.txt; \
+	  rm -f out/$$name.zip; (cd out/stage && zip -q -r -X ../$$name.zip $$name); \
+	  echo "dist: out/$$name.zip"; \
+	done
