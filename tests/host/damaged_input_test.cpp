@@ -353,7 +353,9 @@ TEST_F(DamagedInputTest, ThousandStartStopCyclesLeakNoThreadsOrMemory) {
     lib->SetPlayCallback(&CountingPlay);
     // Half of the utterances run to their end, half are cut by Uninitialize.
     ASSERT_TRUE(lib->Speak(nullptr, u"今天中国人很好。abc", 1000 + i));
-    if (i % 2 == 0) ASSERT_TRUE(WaitCompleted(1000 + i, 30s));
+    if (i % 2 == 0) {
+      ASSERT_TRUE(WaitCompleted(1000 + i, 30s));
+    }
     ASSERT_TRUE(lib->Uninitialize());
   };
   for (int i = 0; i < 50; ++i) cycle(i);  // warm up allocator and caches

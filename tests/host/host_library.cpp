@@ -33,6 +33,9 @@ struct Recorder {
   std::vector<LogLine> logs;
   std::vector<PlayCall> plays;
   std::function<void(const PlayCall&)> hook;
+  // Hooks still running: they may refer to the waiting test's locals, so a
+  // wait for the completion call also waits for its hook to return.
+  int hooksRunning = 0;
 };
 
 Recorder& Recorded() {
@@ -146,9 +149,15 @@ int32_t RecordPlay(const char16_t* voiceName, const int16_t* samples,
     std::lock_guard lock(r.mutex);
     r.plays.push_back(call);
     hook = r.hook;
+    if (hook) ++r.hooksRunning;
     r.changed.notify_all();
   }
-  if (hook) hook(call);
+  if (hook) {
+    hook(call);
+    std::lock_guard lock(r.mutex);
+    --r.hooksRunning;
+    r.changed.notify_all();
+  }
   return 0;
 }
 
@@ -174,6 +183,7 @@ bool WaitForCompletion(std::chrono::milliseconds limit) {
   Recorder& r = Recorded();
   std::unique_lock lock(r.mutex);
   return r.changed.wait_for(lock, limit, [&] {
+    if (r.hooksRunning != 0) return false;
     for (const PlayCall& call : r.plays) {
       if (call.IsCompletion()) return true;
     }

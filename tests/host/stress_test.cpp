@@ -364,5 +364,65 @@ TEST_F(ControlSurfaceStressTest, RandomCallsFromHostThreadsKeepEveryPromise) {
   EXPECT_GT(calls[kStop], 0);
 }
 
+// A play callback that holds the first utterance inside its first chunk
+// until released.
+struct Hold {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool inside = false;
+  bool released = false;
+  bool returned = false;
+};
+Hold* hold = new Hold;
+
+int32_t HoldingPlay(const char16_t*, const int16_t* samples, int32_t,
+                    int32_t userValue) {
+  if (userValue != 1 || samples == nullptr) return 0;
+  std::unique_lock lock(hold->mutex);
+  if (hold->returned) return 0;
+  hold->inside = true;
+  hold->changed.notify_all();
+  hold->changed.wait(lock, [] { return hold->released; });
+  hold->returned = true;
+  return 0;
+}
+
+// One host thread replaces an utterance whose callback is still running
+// (its Speak waits for that worker); a Stop from a second host thread must
+// wait for the old worker too, not return while it may still call back.
+TEST_F(ControlSurfaceStressTest,
+       StopWhileAnotherThreadReplacesTheUtteranceWaitsForIt) {
+  HostLibrary lib(dir_.path());
+  ASSERT_TRUE(lib.ok()) << lib.error();
+  ASSERT_TRUE(lib->Initialize(nullptr));
+  lib->SetPlayCallback(&HoldingPlay);
+  ASSERT_TRUE(lib->Speak(nullptr, u"abc", 1));
+  {
+    std::unique_lock lock(hold->mutex);
+    ASSERT_TRUE(hold->changed.wait_for(lock, 30s, [] { return hold->inside; }));
+  }
+  std::thread replacer([&] { lib->Speak(nullptr, u"xyz", 2); });
+  // Let the replacing Speak take the old worker, then release it a little
+  // later; a Stop that does not wait returns before the release.
+  std::thread releaser([] {
+    std::this_thread::sleep_for(200ms);
+    std::lock_guard lock(hold->mutex);
+    hold->released = true;
+    hold->changed.notify_all();
+  });
+  std::this_thread::sleep_for(50ms);
+  lib->Stop();
+  bool oldWorkerReturned = false;
+  {
+    std::lock_guard lock(hold->mutex);
+    oldWorkerReturned = hold->returned;
+  }
+  releaser.join();
+  replacer.join();
+  lib->Uninitialize();
+  EXPECT_TRUE(oldWorkerReturned)
+      << "Stop returned while the stopped utterance was still in its callback";
+}
+
 }  // namespace
 }  // namespace vesk::test
