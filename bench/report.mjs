@@ -111,16 +111,18 @@ const table = (header, body) =>
 const partRows = [];
 for (const file of fs.readdirSync(outDir).filter((f) => f.endsWith('.json')).sort()) {
   const data = JSON.parse(fs.readFileSync(path.join(outDir, file), 'utf8'));
+  const program = file.replace(/\.json$/, '');
   for (const b of data.benchmarks ?? []) {
+    const name = `${program}: ${b.name}`;
     if (b.error_occurred) {
-      partRows.push([b.name, 'skipped', '', b.error_message ?? '']);
+      partRows.push([name, 'skipped', '', b.error_message ?? '']);
       continue;
     }
     const extra = [];
     if (b.items_per_second) extra.push(`${fmt(b.items_per_second)} items/s`);
     if (b.audio_rate) extra.push(`${fmt(b.audio_rate)} audio s/s`);
     if (b.syllables) extra.push(`${fmt(b.syllables)} syllables`);
-    partRows.push([b.name, `${b.real_time.toPrecision(4)} ${b.time_unit}`,
+    partRows.push([name, `${b.real_time.toPrecision(4)} ${b.time_unit}`,
                    `${b.cpu_time.toPrecision(4)} ${b.time_unit}`, extra.join(', ')]);
   }
 }
@@ -134,7 +136,7 @@ Corpus: ${fmt(num('engine.paragraph_count'))} paragraphs, ${fmt(num('engine.line
 
 ${table(['Figure', 'Vesk', 'Peer', 'Ratio', 'Target', ''], rows)}
 
-Details: bulk audio ${fmt(num('engine.bulk_audio_s'))} s in ${fmt(num('engine.bulk_cpu_s'))} CPU s (${fmt(num('engine.bulk_chunks'))} play calls); espeak-ng ${fmt(num('espeak.audio_s'))} s of audio in ${fmt(num('espeak.cpu_s'))} CPU s. Sonic text ${fmt(num('engine.sonic_text_han'))} Han chars: ${fmt(num('sonic.input_audio_s'))} s in, ${fmt(num('sonic.output_audio_s'))} s out; engine at default settings ${fmt(num('engine.default_text_cpu_s'))} CPU s on it. Initialize: ${fmt(num('engine.init_cpu_ms'))} CPU ms, ${fmt(num('engine.init_page_faults'))} page faults, peak memory growth ${fmt(num('engine.init_peak_growth_mb'))} MB. First audio max ${fmt(num('engine.first_audio_max_us'))} us, Stop max ${fmt(num('engine.stop_max_us'))} us.
+Details: bulk audio ${fmt(num('engine.bulk_audio_s'))} s in ${fmt(num('engine.bulk_cpu_s'))} CPU s (${fmt(num('engine.bulk_chunks'))} play calls); espeak-ng ${fmt(num('espeak.audio_s'))} s of audio in ${fmt(num('espeak.cpu_s'))} CPU s. Sonic text ${fmt(num('engine.sonic_text_han'))} Han chars: ${fmt(num('sonic.input_audio_s'))} s in, ${fmt(num('sonic.output_audio_s'))} s out; engine at default settings ${fmt(num('engine.default_text_cpu_s'))} CPU s on it. Initialize: ${fmt(num('engine.init_cpu_ms'))} CPU ms, ${fmt(num('engine.init_page_faults'))} page faults, peak memory growth ${fmt(num('engine.init_peak_growth_mb'))} MB. First audio max ${fmt(num('engine.first_audio_max_us'))} us, Stop max ${fmt(num('engine.stop_max_us'))} us (${fmt(num('engine.stop_after_end'))} of 2000 texts had already been spoken to their end when Stop came, and are not counted).
 
 Parts (Google Benchmark, one thread, no thread start; items are Han characters, for SyllableUnitIndex syllables):
 

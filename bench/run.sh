@@ -42,7 +42,7 @@ emit() { echo "$1 $2" >>"$results"; }
 emit machine.date "$(date -u '+%Y-%m-%d %H:%M UTC')"
 emit machine.cpu "$(lscpu | sed -n 's/^Model name: *//p' | head -1)"
 emit machine.cores "$(nproc)"
-emit machine.memory "$(free -g | awk '/^Mem:/ {print $2 " GiB"}')"
+emit machine.memory "$(awk '/^MemTotal:/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo)"
 emit machine.os "$(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r)"
 emit machine.compiler "$(c++ --version | head -1)"
 emit machine.node "$(node --version)"
