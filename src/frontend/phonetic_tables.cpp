@@ -41,7 +41,11 @@ constexpr std::array<int32_t, 10> kDigitUnits{4690, 10113, 1908, 7537, 7620,
 constexpr std::optional<uint32_t> PackKey(std::string_view key) {
   if (key.empty() || key.size() > 4) return std::nullopt;
   uint32_t packed = 0;
-  for (char c : key) packed = (packed << 8) | static_cast<unsigned char>(c);
+  for (char c : key) {
+    // A NUL byte would pack like a shorter key ("\0a" like "a").
+    if (c == '\0') return std::nullopt;
+    packed = (packed << 8) | static_cast<unsigned char>(c);
+  }
   return packed;
 }
 
@@ -83,6 +87,7 @@ constexpr int32_t LetterNameUnit(int k) { return kLetterBlockSize * k + 8; }
 static_assert(Find(kPackedInitials, "zh") == 8320);
 static_assert(Find(kPackedFinals, "vn") == 400);
 static_assert(!Find(kPackedFinals, "ue"));
+static_assert(!Find(kPackedFinals, std::string_view("\0a", 2)));
 static_assert(LetterNameUnit(25) == 10408);
 
 }  // namespace

@@ -109,3 +109,10 @@ TEST(SyllableUnitIndex, LargestSyllableIndex) {
 
 }  // namespace
 }  // namespace vesk
+
+TEST(SyllableUnitIndex, EmbeddedNulBytesAreNotSpellings) {
+  using namespace std::string_view_literals;
+  EXPECT_EQ(vesk::SyllableUnitIndex("\0a"sv, 1), -1);
+  EXPECT_EQ(vesk::SyllableUnitIndex("m\0a"sv, 1), -1);
+  EXPECT_EQ(vesk::SyllableUnitIndex("a"sv, 1), 1);
+}
