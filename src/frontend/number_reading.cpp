@@ -13,7 +13,6 @@ constexpr std::array<char16_t, 10> kDigitNames{
 constexpr std::array<char16_t, 4> kPositionUnits{0, u'十', u'百', u'千'};
 
 constexpr char16_t kZero = u'零';
-constexpr char16_t kTwo = u'二';
 constexpr char16_t kPairTwo = u'两';
 constexpr char16_t kWan = u'万';
 constexpr char16_t kYi = u'亿';
