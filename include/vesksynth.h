@@ -56,15 +56,15 @@ typedef uint8_t VeskBool;
 /* Receives start-up and shutdown messages. level: 1 information, 2 warning
  * (a fallback was taken), 4 error. text is valid only during the call. Called
  * only on the thread that runs VeskSynthInitialize or VeskSynthUninitialize. */
-typedef void(VESK_CALL *LogCallback)(int32_t level, const char16_t *text);
+typedef void(VESK_CALL* LogCallback)(int32_t level, const char16_t* text);
 
 /* Receives audio: signed 16-bit little-endian mono PCM at the voice's sample
  * rate, byteCount bytes (always even, at most one second). voiceName is the
  * voice actually speaking. The last call of an utterance that ran to its end
  * passes samples == NULL and byteCount == 0. Pointers are valid only during
  * the call; the result is ignored. Called on the engine's worker thread. */
-typedef int32_t(VESK_CALL *PlayCallback)(const char16_t *voiceName,
-                                         const int16_t *samples,
+typedef int32_t(VESK_CALL* PlayCallback)(const char16_t* voiceName,
+                                         const int16_t* samples,
                                          int32_t byteCount, int32_t userValue);
 
 /* Filled by VeskSynthGetInfo: 384 bytes. */
@@ -91,22 +91,22 @@ VESK_API VeskBool VESK_CALL VeskSynthInitialize(LogCallback logCallback);
 VESK_API VeskBool VESK_CALL VeskSynthUninitialize(void);
 
 /* Copies the engine name and version into *info. False for NULL. */
-VESK_API VeskBool VESK_CALL VeskSynthGetInfo(EngineInfo *info);
+VESK_API VeskBool VESK_CALL VeskSynthGetInfo(EngineInfo* info);
 
 /* names == NULL: writes the number of voices to *count. Otherwise copies up to
  * *count voice names, in name order, into names[i] (each at least 128
  * characters; longer names are cut to 127). *count is then left unchanged.
  * False when count is NULL. */
-VESK_API VeskBool VESK_CALL VeskSynthGetVoiceList(char16_t **names,
-                                                  uint32_t *count);
+VESK_API VeskBool VESK_CALL VeskSynthGetVoiceList(char16_t** names,
+                                                  uint32_t* count);
 
 /* Makes the named voice current (exact, case-sensitive). False when there is
  * no such voice or name is NULL. */
-VESK_API VeskBool VESK_CALL VeskSynthPrepareVoice(const char16_t *name);
+VESK_API VeskBool VESK_CALL VeskSynthPrepareVoice(const char16_t* name);
 
 /* Writes the audio format of the current voice (16000 Hz before any voice is
  * loaded). False for NULL. */
-VESK_API VeskBool VESK_CALL VeskSynthGetAudioFormat(AudioFormat *format);
+VESK_API VeskBool VESK_CALL VeskSynthGetAudioFormat(AudioFormat* format);
 
 /* Store value clamped to 0..100 (default 50); it applies from the next
  * utterance on. The first argument is ignored. Always true. */
@@ -122,8 +122,8 @@ VESK_API PlayCallback VESK_CALL VeskSynthSetPlayCallback(PlayCallback callback);
  * with the named voice (NULL: the current voice; an unknown name: the first
  * voice). userValue comes back with every play callback. False, and nothing
  * changes, when the engine is not initialised or text is NULL or empty. */
-VESK_API VeskBool VESK_CALL VeskSynthSpeak(const char16_t *voiceName,
-                                           const char16_t *text,
+VESK_API VeskBool VESK_CALL VeskSynthSpeak(const char16_t* voiceName,
+                                           const char16_t* text,
                                            int32_t userValue);
 
 /* Ends the utterance in progress. From a host thread it returns once no

@@ -1,10 +1,10 @@
 #include "api/engine_state.h"
 
-#include "lexicon/pinyin_lexicon.h"
-
 #include <new>
 #include <thread>
 #include <utility>
+
+#include "lexicon/pinyin_lexicon.h"
 
 namespace vesk {
 

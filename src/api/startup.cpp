@@ -30,8 +30,8 @@ std::filesystem::path NativePath(const std::u16string& path) {
 
 std::u16string WidePath(const std::filesystem::path& path) {
   const std::u8string utf8 = path.u8string();
-  return platform::Utf8ToUtf16(
-      std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+  return platform::Utf8ToUtf16(std::string_view(
+      reinterpret_cast<const char*>(utf8.data()), utf8.size()));
 }
 
 std::u16string Join(const std::u16string& directory, std::u16string_view name) {

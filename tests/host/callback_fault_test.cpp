@@ -219,8 +219,7 @@ TEST_P(CallbackFaultTest, LogCallbackFaultingDuringInitializeStartUpGoesOn) {
     std::lock_guard lock(seen->mutex);
     seen->faultsLeft = 1;  // the first message: no pinyin.txt
   }
-  ASSERT_TRUE(lib->Initialize(&LogFaultingFirst))
-     ;
+  ASSERT_TRUE(lib->Initialize(&LogFaultingFirst));
   {
     std::lock_guard lock(seen->mutex);
     EXPECT_EQ(seen->faultsLeft, 0);

@@ -53,16 +53,22 @@ std::filesystem::path TempDir::Write(const std::string& name,
 
 std::filesystem::path TempDir::Write(const std::string& name,
                                      const std::vector<uint8_t>& bytes) const {
-  return Write(name, std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                      bytes.size()));
+  return Write(name,
+               std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                                bytes.size()));
 }
 
-std::u16string U16(std::string_view utf8) { return platform::Utf8ToUtf16(utf8); }
-std::string U8(std::u16string_view utf16) { return platform::Utf16ToUtf8(utf16); }
+std::u16string U16(std::string_view utf8) {
+  return platform::Utf8ToUtf16(utf8);
+}
+std::string U8(std::u16string_view utf16) {
+  return platform::Utf16ToUtf8(utf16);
+}
 
 std::vector<uint8_t> BuildVoiceFile(
     int32_t sampleRate, const std::map<int32_t, std::vector<int16_t>>& units) {
-  const std::size_t entries = units.empty() ? 0 : std::size_t(units.rbegin()->first) + 1;
+  const std::size_t entries =
+      units.empty() ? 0 : std::size_t(units.rbegin()->first) + 1;
   // A lone unit would start right at the end of its own entry, which the
   // loader rejects; one empty entry of padding keeps it loadable.
   const std::size_t padding = units.size() == 1 ? 8 : 0;
@@ -88,7 +94,8 @@ std::vector<uint8_t> BuildMarkerVoice(int32_t sampleRate,
                                       const std::vector<int32_t>& unitIndices,
                                       std::size_t samplesPerUnit) {
   std::map<int32_t, std::vector<int16_t>> units;
-  for (int32_t index : unitIndices) units[index] = MarkerSamples(index, samplesPerUnit);
+  for (int32_t index : unitIndices)
+    units[index] = MarkerSamples(index, samplesPerUnit);
   return BuildVoiceFile(sampleRate, units);
 }
 

@@ -21,7 +21,8 @@ class TempDir {
   const std::filesystem::path& path() const { return path_; }
   std::u16string u16path() const;
   // Writes bytes to name inside the directory; returns the full path.
-  std::filesystem::path Write(const std::string& name, std::string_view bytes) const;
+  std::filesystem::path Write(const std::string& name,
+                              std::string_view bytes) const;
   std::filesystem::path Write(const std::string& name,
                               const std::vector<uint8_t>& bytes) const;
 
