@@ -1,7 +1,6 @@
 #include "api/engine_state.h"
 
 #include <new>
-#include <thread>
 #include <utility>
 
 #include "lexicon/pinyin_lexicon.h"
@@ -18,12 +17,14 @@ alignas(EngineState) unsigned char engineStorage[sizeof(EngineState)];
 EngineState* BuildEngine() { return new (engineStorage) EngineState; }
 
 // Unloading the library (or leaving the process) while a worker is attached
-// stops it and waits for it; it ends at its next check of the stop flag.
+// stops it and disposes of its thread (platform::ReleaseThreadAtUnload); it
+// ends at its next check of the stop flag.
 struct EngineTeardown {
   EngineTeardown() { Engine(); }
   ~EngineTeardown() {
+    if (platform::ProcessIsExiting()) return;
     EngineState& engine = Engine();
-    std::thread worker;
+    platform::Thread worker;
     {
       std::lock_guard lock(engine.controlMutex);
       {
@@ -35,17 +36,9 @@ struct EngineTeardown {
         }
         engine.pauseCondition.notify_all();
       }
-      worker = std::move(engine.workerThread);
+      worker = std::exchange(engine.workerThread, {});
     }
-    if (worker.joinable()) {
-      if (worker.get_id() == std::this_thread::get_id()) {
-        // Leaving the process from inside the play callback: the worker is
-        // this very thread and never returns to the engine.
-        worker.detach();
-      } else {
-        worker.join();
-      }
-    }
+    platform::ReleaseThreadAtUnload(worker);
     // A detached worker may still be winding down: then the engine stays.
     if (engine.liveWorkers.load() == 0) {
       engine.~EngineState();

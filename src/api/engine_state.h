@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/platform.h"
 #include "vesksynth.h"
 #include "voice/voice_registry.h"
 
@@ -33,7 +34,7 @@ struct EngineState {
   std::atomic<LogCallback> logCallback{nullptr};
   std::atomic<PlayCallback> playCallback{nullptr};
   VoiceRegistry voices;
-  std::thread workerThread;
+  platform::Thread workerThread;
   std::mutex pauseMutex;
   std::condition_variable pauseCondition;
 

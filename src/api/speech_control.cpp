@@ -2,7 +2,7 @@
 // Uninitialize may come from several host threads at once and from inside
 // the play callback: they are serialised by controlMutex, which is never
 // held while a worker is joined or a host callback runs.
-#include <system_error>
+#include <new>
 #include <utility>
 
 #include "api/callbacks.h"
@@ -14,16 +14,13 @@ namespace vesk {
 
 namespace {
 
-// The library's own code, for pinning it.
-void AddressInsideLibrary() {}
-
 // Set on every worker thread: calls made from inside the play callback never
 // wait for workers, least of all the one they run on.
 thread_local bool onWorkerThread = false;
 
 // Ends the attached utterance and hands its thread to the caller, who must
 // finish it outside the lock. Caller holds controlMutex.
-std::thread StopAttachedLocked(EngineState& engine) {
+platform::Thread StopAttachedLocked(EngineState& engine) {
   {
     std::lock_guard lock(engine.pauseMutex);
     engine.running.exchange(false);
@@ -32,14 +29,14 @@ std::thread StopAttachedLocked(EngineState& engine) {
     engine.pauseCondition.notify_all();
   }
   engine.currentUtterance.reset();
-  return std::move(engine.workerThread);
+  return std::exchange(engine.workerThread, {});
 }
 
 // StopAttachedLocked, counting the worker as being joined until
 // FinishWorker is done with it. Caller holds controlMutex.
-std::thread TakeWorkerLocked(EngineState& engine) {
-  std::thread worker = StopAttachedLocked(engine);
-  if (worker.joinable() && worker.get_id() != std::this_thread::get_id()) {
+platform::Thread TakeWorkerLocked(EngineState& engine) {
+  platform::Thread worker = StopAttachedLocked(engine);
+  if (worker.started && !platform::IsCurrentThread(worker)) {
     ++engine.joiningWorkers;
   }
   return worker;
@@ -55,16 +52,15 @@ void AwaitJoiningWorkersLocked(EngineState& engine,
 }
 
 // Waits for a stopped worker; on the worker itself (a call from inside the
-// play callback) lets it go instead, and keeps the library mapped so that
-// the detached thread can never return into unloaded code.
-void FinishWorker(EngineState& engine, std::thread worker) {
-  if (!worker.joinable()) return;
-  if (worker.get_id() == std::this_thread::get_id()) {
-    platform::PinModuleOf(reinterpret_cast<const void*>(&AddressInsideLibrary));
-    worker.detach();
+// play callback) lets it go instead; the library stays loaded until the
+// detached thread has left it.
+void FinishWorker(EngineState& engine, platform::Thread worker) {
+  if (!worker.started) return;
+  if (platform::IsCurrentThread(worker)) {
+    platform::DetachThread(worker);
     return;
   }
-  worker.join();
+  platform::JoinThread(worker);
   {
     std::lock_guard lock(engine.controlMutex);
     --engine.joiningWorkers;
@@ -83,16 +79,31 @@ void RunWorker(EngineState& engine, UtteranceRequest request) {
   }
 }
 
+struct WorkerStart {
+  EngineState* engine;
+  UtteranceRequest request;
+};
+
+// The thread body. Everything the utterance owns is released before the
+// worker stops counting as live: from then on the engine may be torn down.
+void WorkerMain(void* start) {
+  auto* owned = static_cast<WorkerStart*>(start);
+  EngineState& engine = *owned->engine;
+  RunWorker(engine, std::move(owned->request));
+  delete owned;
+  engine.liveWorkers.fetch_sub(1);
+}
+
 }  // namespace
 
 bool Stop(EngineState& engine) {
-  std::thread worker;
+  platform::Thread worker;
   {
     std::unique_lock lock(engine.controlMutex);
     worker = TakeWorkerLocked(engine);
-    if (!worker.joinable()) AwaitJoiningWorkersLocked(engine, lock);
+    if (!worker.started) AwaitJoiningWorkersLocked(engine, lock);
   }
-  FinishWorker(engine, std::move(worker));
+  FinishWorker(engine, worker);
   return true;
 }
 
@@ -105,28 +116,26 @@ bool Speak(EngineState& engine, const char16_t* voiceName, const char16_t* text,
   request.userValue = userValue;
 
   for (;;) {
-    std::thread previous;
+    platform::Thread previous;
     {
       std::unique_lock lock(engine.controlMutex);
       AwaitJoiningWorkersLocked(engine, lock);
       if (!engine.initialized) return false;
-      if (!engine.workerThread.joinable()) {
+      if (!engine.workerThread.started) {
         // Nothing attached any more: whatever spoke before has been
         // stopped and finished.
         if (voiceName == nullptr) request.voiceName = engine.currentVoiceName;
         auto control = std::make_shared<UtteranceControl>();
         request.control = control;
+        auto* start =
+            new (std::nothrow) WorkerStart{&engine, std::move(request)};
+        if (start == nullptr) return false;
         engine.running.exchange(true);
         engine.paused.exchange(false);
         engine.liveWorkers.fetch_add(1);
-        try {
-          engine.workerThread = std::thread(
-              [&engine](UtteranceRequest utterance) {
-                RunWorker(engine, std::move(utterance));
-                engine.liveWorkers.fetch_sub(1);
-              },
-              std::move(request));
-        } catch (const std::system_error&) {
+        engine.workerThread = platform::StartThread(&WorkerMain, start);
+        if (!engine.workerThread.started) {
+          delete start;
           engine.liveWorkers.fetch_sub(1);
           engine.running.exchange(false);
           return false;
@@ -136,21 +145,21 @@ bool Speak(EngineState& engine, const char16_t* voiceName, const char16_t* text,
       }
       previous = TakeWorkerLocked(engine);
     }
-    FinishWorker(engine, std::move(previous));
+    FinishWorker(engine, previous);
   }
 }
 
 bool Uninitialize(EngineState& engine) {
-  std::thread worker;
+  platform::Thread worker;
   {
     std::unique_lock lock(engine.controlMutex);
     if (!engine.initialized) return true;
     // No new utterance can start from here on.
     engine.initialized = false;
     worker = TakeWorkerLocked(engine);
-    if (!worker.joinable()) AwaitJoiningWorkersLocked(engine, lock);
+    if (!worker.started) AwaitJoiningWorkersLocked(engine, lock);
   }
-  FinishWorker(engine, std::move(worker));
+  FinishWorker(engine, worker);
   {
     std::lock_guard lock(engine.controlMutex);
     // A detached worker keeps its own voice alive.

@@ -28,9 +28,40 @@ std::optional<uintptr_t> ReadPointer(const void* address);
 // address; nullopt when it cannot be found.
 std::optional<std::u16string> ModulePathOf(const void* address);
 
-// Keeps the module containing address loaded until the process ends, so a
-// thread still running in it can never return into unmapped code.
-void PinModuleOf(const void* address);
+// A thread started by StartThread; empty (started == false) otherwise.
+struct Thread {
+  bool started = false;
+  uintptr_t handle = 0;  // pthread_t / HANDLE
+  uint32_t id = 0;       // Windows thread id
+};
+
+// Runs fn(context) on a new thread; an empty Thread when it cannot start.
+// A host that unloads the library while the thread runs never pulls the code
+// from under it: on Windows the thread holds a reference to the library until
+// it has left it; elsewhere the unload waits for it (ReleaseThreadAtUnload)
+// and a thread let go from inside itself pins the library (DetachThread).
+Thread StartThread(void (*fn)(void*), void* context);
+
+// Whether the caller is the thread itself.
+bool IsCurrentThread(const Thread& thread);
+
+// Waits until the thread has ended, then empties the record.
+void JoinThread(Thread& thread);
+
+// Lets the thread run on unwatched and empties the record. Called on the
+// thread itself, it keeps the library loaded until the thread has left it.
+void DetachThread(Thread& thread);
+
+// Disposes of a worker while the library is being unloaded: waits for it
+// where the system allows waiting there, lets it go where it does not (under
+// the Windows loader lock a thread cannot even finish exiting, and one that
+// still ran the library's code would hold the library loaded).
+void ReleaseThreadAtUnload(Thread& thread);
+
+// Whether the library is being unloaded because the process is ending. On
+// Windows the other threads are gone by then, possibly holding locks, and
+// the system reclaims everything: the unload must not touch any of it.
+bool ProcessIsExiting();
 
 // UTF-8 bytes to UTF-16; invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);

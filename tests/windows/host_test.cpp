@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -102,6 +103,7 @@ class Engine {
       error_ = "cannot copy the DLL";
       return;
     }
+    path_ = target.wstring();
     module_ = LoadLibraryW(target.c_str());
     if (module_ == nullptr) {
       error_ = "LoadLibraryW failed: " + std::to_string(GetLastError());
@@ -134,6 +136,7 @@ class Engine {
   bool ok() const { return module_ != nullptr && error_.empty(); }
   const std::string& error() const { return error_; }
   HMODULE module() const { return module_; }
+  const std::wstring& path() const { return path_; }
   // Unloads without Uninitialize, as a host that exits abruptly does.
   bool FreeNow() {
     const bool freed = FreeLibrary(module_) != FALSE;
@@ -165,6 +168,7 @@ class Engine {
   }
 
   HMODULE module_ = nullptr;
+  std::wstring path_;
   std::string error_;
 };
 
@@ -730,12 +734,25 @@ bool FreeWithoutHanging(Engine& engine) {
   return freed == 1;
 }
 
+// Whether the DLL at path has left the process, waiting up to the hang
+// limit for a worker that holds it to end.
+bool UnloadedInTime(const std::wstring& path) {
+  const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
+  while (GetModuleHandleW(path.c_str()) != nullptr) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
 TEST_F(SpeechTest, UnloadRightAfterSpeakingNeitherHangsNorCrashes) {
   Start(SmallMarkerVoice());
   ASSERT_TRUE(engine_->Speak(nullptr, u"abc", 0));
   ASSERT_TRUE(WaitForCompletion());
   // The finished worker is still attached; no Uninitialize first.
+  const std::wstring path = engine_->path();
   EXPECT_TRUE(FreeWithoutHanging(*engine_));
+  EXPECT_TRUE(UnloadedInTime(path));
   // The process goes on and a fresh instance works.
   ClearRecords();
   EngineDir other;
@@ -753,12 +770,42 @@ TEST_F(SpeechTest, UnloadDuringSpeechNeitherHangsNorCrashes) {
   Start(LongVoice());
   ASSERT_TRUE(engine_->Speak(nullptr, u"aaaa", 0));
   ASSERT_TRUE(WaitForPlays(1));
+  const std::wstring path = engine_->path();
   EXPECT_TRUE(FreeWithoutHanging(*engine_));
-  // Whatever became of the worker, the host lives on and loads again.
+  // The worker holds the library until it has spoken its text; then the
+  // library goes.
+  EXPECT_TRUE(WaitForCompletion());
+  EXPECT_TRUE(UnloadedInTime(path));
+  // The host lives on and loads again.
   EngineDir other;
   other.Write(L"w.vl", SmallMarkerVoice());
   Engine again(other);
   EXPECT_TRUE(again.ok()) << again.error();
+}
+
+VoidFn stopFromHook = nullptr;
+
+void StopInsideCallback(const PlayCall& call) {
+  if (!call.IsCompletion()) stopFromHook();
+}
+
+TEST_F(SpeechTest, WorkerStoppedFromItsCallbackLetsTheLibraryGoWhenDone) {
+  Start(LongVoice());
+  stopFromHook = engine_->Stop;
+  {
+    std::lock_guard lock(recordMutex);
+    playHook = &StopInsideCallback;
+  }
+  ASSERT_TRUE(engine_->Speak(nullptr, u"aaaa", 0));
+  ASSERT_TRUE(WaitForPlays(1));
+  const std::wstring path = engine_->path();
+  // Uninitialize waits for no detached worker; the unload must not either.
+  EXPECT_TRUE(engine_->Uninitialize());
+  EXPECT_TRUE(FreeWithoutHanging(*engine_));
+  EXPECT_TRUE(UnloadedInTime(path));
+  const auto calls = Plays();
+  EXPECT_EQ(calls.size(), 1u);
+  for (const auto& call : calls) EXPECT_FALSE(call.IsCompletion());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The shared object holding an address: its file and keeping it loaded.
+// The file of the shared object holding an address.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -74,14 +74,6 @@ std::optional<std::u16string> ModulePathOf(const void* address) {
     path = *mapped;
   }
   return Utf8ToUtf16(path);
-}
-
-void PinModuleOf(const void* address) {
-  Dl_info info{};
-  if (::dladdr(address, &info) == 0 || info.dli_fname == nullptr) return;
-  // The handle is kept on purpose: together with RTLD_NODELETE it keeps the
-  // object mapped whatever the host closes later.
-  ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NODELETE | RTLD_NOLOAD);
 }
 
 }  // namespace vesk::platform

@@ -94,11 +94,4 @@ std::optional<std::u16string> ModulePathOf(const void* address) {
   return std::u16string(reinterpret_cast<const char16_t*>(path), length);
 }
 
-void PinModuleOf(const void* address) {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-      static_cast<LPCWSTR>(address), &module);
-}
-
 }  // namespace vesk::platform
