@@ -53,6 +53,6 @@ dist: windows data voice
 	  cp $(WIN_DIST_DATA) $$stage/; \
 	  sed -e "s/@VERSION@/$(WIN_VERSION)/g" -e "s/@ARCH@/$$arch/g" \
 	    -e "s/@VOICE@/$(VOICE_NAME)/g" dist/README.txt | sed 's/$$/\r/' > $$stage/README.txt; \
-	  rm -f out/$$name.zip; (cd out/stage && zip -q -r -X ../$$name.zip $$name); \
+	  rm -f out/$$name.zip; scripts/zip-folder.py out/$$name.zip $$stage; \
 	  echo "dist: out/$$name.zip"; \
 	done

@@ -10,13 +10,13 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsonic-dev libsndfile1-dev libsamplerate0-dev libcli11-dev
   espeak-ng espeak-ng-data libespeak-ng-dev unicode-data manpages-zh sox
-  bzip2 python3-jieba
+  bzip2 python3 python3-jieba
   clang libclang-rt-14-dev binutils
 )
 if [[ "${1:-}" == "windows" ]]; then
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
              gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix
-             dpkg-dev wine wine64 zip qemu-user-static)
+             dpkg-dev wine wine64 qemu-user-static)
 fi
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   packages+=(nodejs npm)
