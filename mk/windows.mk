@@ -3,7 +3,8 @@
 #   make windows        build-win32/engine/x86/VeskSynth.dll and
 #                       build-win64/engine/x64/VeskSynth.dll, with the Windows
 #                       test programs
-#   make test-windows   export and import checks, then the tests under Wine
+#   make test-windows   export and import checks, then the tests under Wine,
+#                       also of each DLL installed beside the real data
 #   make dist           out/vesk-<version>-windows-{x86,x64}.zip
 WIN_VERSION := $(shell sed -n 's/^project.vesk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 WIN_SONIC_DIR = $(shell scripts/fetch-sonic-source.sh)
@@ -32,12 +33,14 @@ windows-x64: windows-deps
 
 windows: windows-x86 windows-x64
 
-test-windows: windows
-	@tests/windows/run-tests.sh build-win32 build-win64
+# The data as well: each DLL is also tested as installed, beside the real
+# dictionaries and the default voice.
+test-windows: windows data voice
+	@VESK_TEST_ENGINE_DATA=$(BUILD)/engine tests/windows/run-tests.sh build-win32 build-win64
 
 # Without rebuilding, for a quick second run.
 test-windows-only:
-	@tests/windows/run-tests.sh build-win32 build-win64
+	@VESK_TEST_ENGINE_DATA=$(BUILD)/engine tests/windows/run-tests.sh build-win32 build-win64
 
 # One zip per architecture: a folder holding the DLL with its dictionaries and
 # the default voice, as a host loads them, and a README for the installer.

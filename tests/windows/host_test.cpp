@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frontend/phonetic_tables.h"
@@ -94,7 +96,7 @@ using SetPlayCallbackFn = PlayCallback(__cdecl*)(PlayCallback);
 using SpeakFn = VeskBool(__cdecl*)(const char16_t*, const char16_t*, int32_t);
 
 // One engine instance: the DLL copied into its directory and loaded from
-// there (a distinct file is a distinct instance).
+// there (a distinct file is a distinct instance), or loaded where it lies.
 class Engine {
  public:
   explicit Engine(const EngineDir& dir) {
@@ -103,27 +105,9 @@ class Engine {
       error_ = "cannot copy the DLL";
       return;
     }
-    path_ = target.wstring();
-    module_ = LoadLibraryW(target.c_str());
-    if (module_ == nullptr) {
-      error_ = "LoadLibraryW failed: " + std::to_string(GetLastError());
-      return;
-    }
-    Resolve(Initialize, "VeskSynthInitialize");
-    Resolve(Uninitialize, "VeskSynthUninitialize");
-    Resolve(GetInfo, "VeskSynthGetInfo");
-    Resolve(GetVoiceList, "VeskSynthGetVoiceList");
-    Resolve(PrepareVoice, "VeskSynthPrepareVoice");
-    Resolve(GetAudioFormat, "VeskSynthGetAudioFormat");
-    Resolve(SetRate, "VeskSynthSetRate");
-    Resolve(SetPitch, "VeskSynthSetPitch");
-    Resolve(SetVolume, "VeskSynthSetVolume");
-    Resolve(SetPlayCallback, "VeskSynthSetPlayCallback");
-    Resolve(Speak, "VeskSynthSpeak");
-    Resolve(Stop, "VeskSynthStop");
-    Resolve(Pause, "VeskSynthPause");
-    Resolve(Resume, "VeskSynthResume");
+    Load(target);
   }
+  explicit Engine(const std::filesystem::path& dll) { Load(dll); }
   ~Engine() {
     if (module_ != nullptr) {
       if (Uninitialize != nullptr) Uninitialize();
@@ -160,6 +144,29 @@ class Engine {
   VoidFn Resume = nullptr;
 
  private:
+  void Load(const std::filesystem::path& dll) {
+    path_ = dll.wstring();
+    module_ = LoadLibraryW(dll.c_str());
+    if (module_ == nullptr) {
+      error_ = "LoadLibraryW failed: " + std::to_string(GetLastError());
+      return;
+    }
+    Resolve(Initialize, "VeskSynthInitialize");
+    Resolve(Uninitialize, "VeskSynthUninitialize");
+    Resolve(GetInfo, "VeskSynthGetInfo");
+    Resolve(GetVoiceList, "VeskSynthGetVoiceList");
+    Resolve(PrepareVoice, "VeskSynthPrepareVoice");
+    Resolve(GetAudioFormat, "VeskSynthGetAudioFormat");
+    Resolve(SetRate, "VeskSynthSetRate");
+    Resolve(SetPitch, "VeskSynthSetPitch");
+    Resolve(SetVolume, "VeskSynthSetVolume");
+    Resolve(SetPlayCallback, "VeskSynthSetPlayCallback");
+    Resolve(Speak, "VeskSynthSpeak");
+    Resolve(Stop, "VeskSynthStop");
+    Resolve(Pause, "VeskSynthPause");
+    Resolve(Resume, "VeskSynthResume");
+  }
+
   template <typename Fn>
   void Resolve(Fn& fn, const char* name) {
     fn = reinterpret_cast<Fn>(
@@ -704,6 +711,66 @@ TEST_F(HostTest, ThunkInWritableCodeIsCalledAsTheFunction) {
   EXPECT_EQ(Logs().size(), 3u) << Describe(Logs());
   engine.Uninitialize();
   VirtualFree(code, 0, MEM_RELEASE);
+}
+
+// --- The engine as installed ---
+
+// The DLL in a folder of its own beside the real dictionaries and the
+// default voice, as the package from make dist lays them out; run-tests.sh
+// names the folder when the data has been built (make data voice).
+TEST_F(HostTest, InstalledEngineReadsChineseWithTheDefaultVoice) {
+  wchar_t folder[MAX_PATH];
+  const DWORD length =
+      GetEnvironmentVariableW(L"VESK_TEST_PACKAGE", folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    GTEST_SKIP() << "VESK_TEST_PACKAGE names no installed engine";
+  }
+  Engine engine(std::filesystem::path(folder) / L"VeskSynth.dll");
+  ASSERT_TRUE(engine.ok()) << engine.error();
+  ASSERT_TRUE(engine.Initialize(&RecordLog)) << Describe(Logs());
+  const auto logs = Logs();
+  ASSERT_EQ(logs.size(), 4u) << Describe(logs);
+  // The real dictionaries, not the built-in fallback.
+  EXPECT_TRUE(logs[0].text.starts_with(u"加载拼音字典: ")) << Describe(logs);
+  EXPECT_TRUE(logs[1].text.starts_with(u"加载词语字典: ")) << Describe(logs);
+  EXPECT_TRUE(logs[2].text.starts_with(u"加载语音库 电子男声: "))
+      << Describe(logs);
+  EXPECT_EQ(logs[3],
+            (LogLine{1, u"Halden语音插件初始化完成，加载了 1 个语音库"}));
+
+  engine.SetPlayCallback(&RecordPlay);
+  const std::u16string text = u"银行行长说：你好，Vesk 2026！";
+  const std::filesystem::path out(folder);
+  std::ofstream(out / L"spoken.txt", std::ios::binary) << U8(text);
+  // As spoken by default, and through Sonic, faster and lower.
+  for (const auto& [rate, pitch] : {std::pair{50, 50}, std::pair{80, 30}}) {
+    ClearRecords();
+    engine.SetRate(0, rate);
+    engine.SetPitch(0, pitch);
+    ASSERT_TRUE(engine.Speak(nullptr, text.c_str(), 9));
+    ASSERT_TRUE(WaitForCompletion());
+    std::vector<int16_t> samples;
+    for (const auto& call : Plays()) {
+      EXPECT_EQ(call.voiceName, u"电子男声");
+      EXPECT_EQ(call.userValue, 9);
+      samples.insert(samples.end(), call.samples.begin(), call.samples.end());
+    }
+    int peak = 0;
+    for (int16_t sample : samples) peak = std::max(peak, std::abs(int(sample)));
+    // About twenty syllables and letters: seconds of audible speech.
+    AudioFormat format{};
+    ASSERT_TRUE(engine.GetAudioFormat(&format));
+    EXPECT_GT(samples.size(), std::size_t(format.sampleRate) * 2);
+    EXPECT_GT(peak, 1000);
+
+    // Left for run-tests.sh, which speaks the same text with the Linux
+    // build: every build must give the same samples.
+    std::ofstream pcm(out / (L"spoken-rate" + std::to_wstring(rate) +
+                             L"-pitch" + std::to_wstring(pitch) + L".pcm"),
+                      std::ios::binary);
+    pcm.write(reinterpret_cast<const char*>(samples.data()),
+              std::streamsize(samples.size() * sizeof(int16_t)));
+  }
 }
 
 // --- Unloading ---

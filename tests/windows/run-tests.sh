@@ -106,6 +106,18 @@ check_imports() {
   fi
 }
 
+# The DLL installed as a package lays it out, beside the real dictionaries
+# and voices of VESK_TEST_ENGINE_DATA; prints the folder as Wine names it.
+stage_installed() {
+  local dll=$1 folder=$2 data=${VESK_TEST_ENGINE_DATA:-}
+  [[ -n $data && -f $data/pinyin.txt && -f $data/phrases.txt ]] || return 1
+  compgen -G "$data/*.vl" >/dev/null || return 1
+  rm -rf "$folder" && mkdir -p "$folder" &&
+    cp "$dll" "$data/pinyin.txt" "$data/phrases.txt" "$data"/*.vl "$folder"/ || return 1
+  folder=$(cd "$folder" && pwd)
+  echo "Z:${folder//\//\\}"
+}
+
 run_program() {
   local exe=$1 loader=$2 log=$3
   shift 3
@@ -123,6 +135,32 @@ run_program() {
     grep -E '^\[  FAILED  \]|Failure|error:|Expected|Which is|actual' "$log" | head -40 | sed 's/^/    /'
     echo "    full output: $log"
   fi
+}
+
+# What the installed-engine test heard must be, sample for sample, what the
+# Linux build says for the same text.
+compare_with_linux() {
+  local folder=$1 label=$2 say=$root/build/tools/vesk-say/vesk-say
+  [[ -f $folder/spoken.txt ]] || return 0
+  if [[ ! -x $say ]]; then
+    echo "run-tests: no $say to compare the samples with (make build)"
+    return 0
+  fi
+  local pcm rate pitch linux
+  for pcm in "$folder"/spoken-rate*-pitch*.pcm; do
+    [[ -f $pcm ]] || continue
+    rate=${pcm##*-rate}; rate=${rate%%-*}
+    pitch=${pcm##*-pitch}; pitch=${pitch%.pcm}
+    linux=${pcm%.pcm}.linux
+    if ! "$say" --engine "$VESK_TEST_ENGINE_DATA" -q --rate "$rate" --pitch "$pitch" \
+      -o - -f "$folder/spoken.txt" >"$linux"; then
+      fail "$label: vesk-say failed on the same text"
+    elif cmp -s "$pcm" "$linux"; then
+      pass "$label, rate $rate, pitch $pitch: the same $(($(stat -c %s "$linux") / 2)) samples as the Linux build"
+    else
+      fail "$label, rate $rate, pitch $pitch: samples differ from the Linux build's: $(cmp "$pcm" "$linux" 2>&1 | head -1)"
+    fi
+  done
 }
 
 [[ $# -gt 0 ]] || set -- "$root/build-win32" "$root/build-win64"
@@ -145,6 +183,13 @@ for build in "$@"; do
   check_exports "$dll" "$objdump"
   check_imports "$dll" "$objdump"
   log=$build/tests-windows/wine-test
+  installed_dir=$build/tests-windows/installed
+  if installed=$(stage_installed "$dll" "$installed_dir"); then
+    export VESK_TEST_PACKAGE=$installed
+  else
+    unset VESK_TEST_PACKAGE
+    echo "run-tests: no dictionaries and voice in \$VESK_TEST_ENGINE_DATA; the installed-engine test is skipped"
+  fi
   if [[ $loader == "$wine64" || $i386_mode == native ]]; then
     run_program "$exe" "$loader" "$log.log"
   elif [[ $i386_mode == qemu ]]; then
@@ -155,6 +200,7 @@ for build in "$@"; do
   else
     fail "cannot run 32-bit Wine on this machine"
   fi
+  compare_with_linux "$installed_dir" "$dll"
 done
 
 echo "windows: $passed passed, $failed failed"
