@@ -1,17 +1,6 @@
-# Cross-compiling the Windows DLL with Debian's mingw-w64 (posix threads).
-set(CMAKE_SYSTEM_NAME Windows)
+# The 32-bit DLL, for 32-bit hosts.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(VESK_MINGW_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${VESK_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VESK_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${VESK_MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VESK_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # x87 arithmetic keeps extended precision and rounds differently from every
 # other build; SSE2 gives the same single-precision results as x86_64.

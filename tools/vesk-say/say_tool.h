@@ -101,6 +101,7 @@ std::optional<std::filesystem::path> FindEngine(
 // the installed layout, then the build tree, then the install prefix.
 std::vector<std::filesystem::path> DefaultEngineDirectories();
 
+// UTF-16 to UTF-8 as the engine converts it: lone surrogates become U+FFFD.
 std::string ToUtf8(std::u16string_view text);
 std::u16string ToUtf16(std::string_view text);
 
