@@ -10,8 +10,13 @@ all: build
 deps:
 	@scripts/setup.sh
 
+# The one configure step of build/; targets that need only part of it build
+# their targets with $(BUILD_TARGETS).
+CONFIGURE := cmake --preset default >/dev/null
+BUILD_TARGETS := env -u MAKEFLAGS -u MAKELEVEL cmake --build --preset default -j $(JOBS) --target
+
 build: deps
-	@cmake --preset default >/dev/null
+	@$(CONFIGURE)
 	@cmake --build --preset default -j $(JOBS)
 
 test: build

@@ -25,8 +25,8 @@ $(DATA_DICTS) &: $(DATA_SCRIPTS) data/node_modules $(DATA_UNIHAN) $(DATA_JIEBA) 
 	@node data/dict/build-dictionaries.mjs $(DATA_ENGINE_DIR)
 
 pinyin-tool: deps
-	@cmake -S . -B $(BUILD) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target vesk-pinyin >/dev/null
+	@$(CONFIGURE)
+	@$(BUILD_TARGETS) vesk-pinyin >/dev/null
 
 # Every reading in the dictionaries, parsed by the engine itself, must have a
 # unit index.

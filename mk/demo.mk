@@ -15,10 +15,8 @@ DEMO_LOG := $(BUILD)/demo.log
 
 # Only what the voice and the demo need: the engine and the two tools.
 voice-tools: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(BUILD) -j $(JOBS) \
-	  --target vesksynth vesk-voice \
-	  vesk-voice-espeak vesk-say
+	@$(CONFIGURE)
+	@$(BUILD_TARGETS) vesksynth vesk-voice vesk-voice-espeak vesk-say
 
 voice: data voice-tools
 	@$(MAKE) --no-print-directory '$(VOICE_FILE)'

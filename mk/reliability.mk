@@ -7,6 +7,7 @@ FUZZ_BUILD := build-fuzz
 .PHONY: fuzz fuzz-build
 
 fuzz-build: deps
+	@scripts/setup.sh fuzz
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVESK_BUILD_FUZZ=ON -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_TOOLS=OFF \

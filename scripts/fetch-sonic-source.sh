@@ -16,7 +16,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dest=${1:-$root/build-deps}
 package=sonic
 
-as_root() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
+source "$root/scripts/apt-lists.sh"
 log() { echo "fetch-sonic-source: $*" >&2; }
 
 # The version of the source matching the libsonic the Linux build uses, so
@@ -70,7 +70,7 @@ add_deb_src() {
   fi
   as_root install -m 0644 "$tmp" "$list"
   rm -f "$tmp"
-  as_root apt-get update -qq
+  update_lists
 }
 
 if ! have_deb_src; then
@@ -82,16 +82,26 @@ trap 'rm -rf "$work"' EXIT
 # Let apt's unprivileged download user write here (otherwise it warns).
 if id _apt >/dev/null 2>&1 && [[ $(id -u) -eq 0 ]]; then chown _apt "$work"; fi
 
-# Only the .dsc and the upstream tarball: apt checks both against the signed
-# Sources index. (The Debian packaging part is not needed and is not on every
-# mirror.)
-(
-  cd "$work"
-  apt-get source --download-only --dsc-only -qq "$package=$version" >&2
-  apt-get source --download-only --tar-only -qq "$package=$version" >&2
-) 2> >(grep -v 'Download is performed unsandboxed' >&2)
-dsc=$(ls "$work"/*.dsc)
-tarball=$(ls "$work"/*.orig.tar.*)
+# Only the .dsc and the upstream tarball, each checked by apt against the
+# hash the signed Sources index gives for it. The Debian packaging tarball is
+# not needed, and a mirror does not always serve it.
+uris=$(apt-get source --print-uris -qq "$package=$version" 2>/dev/null |
+  awk -F"'" 'NF >= 3 {split($3, f, " "); print $2, f[1], f[3]}')
+fetch() {
+  local pattern=$1 uri file hash
+  read -r uri file hash < <(awk -v p="$pattern" '$2 ~ p' <<<"$uris" | head -n 1)
+  if [[ -z $uri || -z $hash ]]; then
+    log "apt lists no file matching $pattern for $package $version"
+    exit 1
+  fi
+  if ! /usr/lib/apt/apt-helper download-file "$uri" "$work/$file" "$hash" >/dev/null 2>&1; then
+    log "could not download $file (checked against $hash)"
+    exit 1
+  fi
+  echo "$work/$file"
+}
+dsc=$(fetch '\\.dsc$')
+tarball=$(fetch '\\.orig\\.tar\\.')
 
 # The tarball against the checksum the .dsc lists for it.
 want=$(awk -v f="$(basename "$tarball")" \
