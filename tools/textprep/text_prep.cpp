@@ -158,7 +158,18 @@ class Writer {
   explicit Writer(std::size_t reserve) { out_.reserve(reserve); }
   void Pause() { pendingPause_ = true; }
   void Blank(char16_t c) { out_ += c; }
+  // 一 of a number read digit by digit keeps its first tone: the engine's
+  // sandhi of 一 inside a Chinese run (一三 yi4 san1) is for words, so a
+  // blank ends the run after it.
+  void PutDigitOne() {
+    Put(u'一');
+    splitAfterOne_ = true;
+  }
   void Put(char16_t c) {
+    if (splitAfterOne_) {
+      splitAfterOne_ = false;
+      if (IsHan(c)) out_ += u' ';
+    }
     if (IsSentenceMark(c)) {
       pendingPause_ = false;
       // A run of marks would play the pause once per mark.
@@ -188,12 +199,18 @@ class Writer {
   u16string out_;
   std::size_t lastHeard_ = npos;
   bool pendingPause_ = false;
+  bool splitAfterOne_ = false;
 };
 
 // ---- Number readings -----------------------------------------------------
 
 void PutDigitNames(u16string_view digits, Writer& w) {
-  for (char16_t d : digits) w.Put(kDigitNames[std::size_t(d - u'0')]);
+  for (char16_t d : digits) {
+    if (d == u'1')
+      w.PutDigitOne();
+    else
+      w.Put(kDigitNames[std::size_t(d - u'0')]);
+  }
 }
 
 u16string_view StripZeros(u16string_view digits) {
@@ -529,62 +546,41 @@ class Preparer {
     i_ = end;
   }
 
+  // Symbol names, for hosts without a symbol pass of their own. Comparison
+  // signs are named only between numbers (a > in "首页 > 新闻" is a path).
   bool Symbol(char16_t c) {
+    struct Name {
+      char16_t symbol;
+      u16string_view name;
+      bool betweenNumbers;
+    };
+    static constexpr std::array<Name, 17> kNames = {{
+        {u'+', u"加", false},
+        {u'×', u"乘", false},
+        {u'÷', u"除以", false},
+        {u'=', u"等于", false},
+        {u'≈', u"约等于", false},
+        {u'≠', u"不等于", false},
+        {u'≤', u"小于等于", false},
+        {u'≥', u"大于等于", false},
+        {u'<', u"小于", true},
+        {u'>', u"大于", true},
+        {u'*', u"乘", true},
+        {u'%', u"百分号", false},
+        {u'‰', u"千分号", false},
+        {u'&', u"和", false},
+        {u'@', u"艾特", false},
+        {u'#', u"井号", false},
+        {u'±', u"正负", false},
+    }};
     u16string_view name;
-    const bool between =
-        IsDigit(HeardBefore(i_)) && IsDigit(At(SkipBlanks(i_ + 1)));
-    switch (c) {
-      case u'+':
-        name = between ? u"加" : u"加号";
-        break;
-      case u'×':
-        name = u"乘";
-        break;
-      case u'÷':
-        name = u"除以";
-        break;
-      case u'=':
-        name = u"等于";
-        break;
-      case u'≈':
-        name = u"约等于";
-        break;
-      case u'≠':
-        name = u"不等于";
-        break;
-      case u'≤':
-        name = u"小于等于";
-        break;
-      case u'≥':
-        name = u"大于等于";
-        break;
-      case u'<':
-        name = between ? u"小于" : u"";
-        break;
-      case u'>':
-        name = between ? u"大于" : u"";
-        break;
-      case u'*':
-        name = between ? u"乘" : u"";
-        break;
-      case u'%':
-        name = u"百分号";
-        break;
-      case u'‰':
-        name = u"千分号";
-        break;
-      case u'&':
-        name = u"和";
-        break;
-      case u'@':
-        name = u"艾特";
-        break;
-      case u'#':
-        name = u"井号";
-        break;
-      default:
-        if (const Currency* cur = CurrencyOf(c)) name = cur->reading;
+    for (const Name& n : kNames) {
+      if (n.symbol != c) continue;
+      if (!n.betweenNumbers ||
+          (IsDigit(HeardBefore(i_)) && IsDigit(At(SkipBlanks(i_ + 1)))))
+        name = n.name;
     }
+    if (const Currency* cur = CurrencyOf(c)) name = cur->reading;
     if (name.empty()) return false;
     w_.Put(name);
     ++i_;
