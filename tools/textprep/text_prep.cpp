@@ -356,7 +356,7 @@ bool ValidDate(u16string_view y, u16string_view m, u16string_view d) {
 // ---- Context -------------------------------------------------------------
 
 // Words before a number that make it a code read digit by digit.
-constexpr std::array<u16string_view, 16> kCodeWords = {
+constexpr u16string_view kCodeWords[] = {
     u"电话", u"手机", u"号码",   u"热线", u"传真", u"邮编", u"编号", u"账号",
     u"卡号", u"尾号", u"验证码", u"工号", u"学号", u"密码", u"QQ",   u"Tel"};
 
@@ -386,7 +386,7 @@ struct Unit {
 };
 
 // Longest written form first where one is a prefix of another.
-constexpr std::array<Unit, 38> kUnits = {{
+constexpr Unit kUnits[] = {
     {u"km/h", u"千米每小时", true},
     {u"m/s", u"米每秒", true},
     {u"km²", u"平方千米", true},
@@ -412,7 +412,15 @@ constexpr std::array<Unit, 38> kUnits = {{
     {u"MB", u"兆字节", false},
     {u"GB", u"吉字节", false},
     {u"TB", u"太字节", false},
+    {u"kWh", u"千瓦时", true},
     {u"kW", u"千瓦", true},
+    {u"μm", u"微米", true},
+    {u"nm", u"纳米", true},
+    {u"dB", u"分贝", false},
+    {u"kcal", u"千卡", true},
+    {u"Mbps", u"兆比特每秒", false},
+    {u"kbps", u"千比特每秒", false},
+    {u"px", u"像素", false},
     {u"mAh", u"毫安时", false},
     {u"°C", u"摄氏度", false},
     {u"℃", u"摄氏度", false},
@@ -425,7 +433,9 @@ constexpr std::array<Unit, 38> kUnits = {{
     {u"s", u"秒", true},
     {u"h", u"小时", true},
     {u"t", u"吨", true},
-}};
+    {u"W", u"瓦", false},
+    {u"V", u"伏", false},
+};
 
 // The unit written at s[at] (after at most one blank), with its end.
 std::optional<std::pair<const Unit*, std::size_t>> UnitAt(u16string_view s,
@@ -444,8 +454,8 @@ struct Currency {
   char16_t sign;
   u16string_view reading;
 };
-constexpr std::array<Currency, 4> kCurrencies = {
-    {{u'¥', u"元"}, {u'$', u"美元"}, {u'€', u"欧元"}, {u'£', u"英镑"}}};
+constexpr Currency kCurrencies[] = {
+    {u'¥', u"元"}, {u'$', u"美元"}, {u'€', u"欧元"}, {u'£', u"英镑"}};
 
 const Currency* CurrencyOf(char16_t c) {
   for (const Currency& cur : kCurrencies)
@@ -515,6 +525,7 @@ class Preparer {
       ++i_;
       return;
     }
+    if (c == u'/' && Per()) return;
     if (options_.readSymbols && Symbol(c)) return;
     w_.Put(c);
     ++i_;
@@ -546,6 +557,25 @@ class Preparer {
     i_ = end;
   }
 
+  // 元/斤, 5MB/s, 次/秒: "per" between a measure and a unit.
+  bool Per() {
+    static constexpr u16string_view kPerWords =
+        u"斤两吨天月年日周时秒分人次件个台份张瓶盒箱袋包位间晚";
+    const char16_t before = i_ > 0 ? s_[i_ - 1] : 0;
+    if (!IsHan(before) && !IsLetter(before)) return false;
+    if (kPerWords.find(At(i_ + 1)) != u16string_view::npos && IsHan(before)) {
+      w_.Put(u'每');
+      ++i_;
+      return true;
+    }
+    const auto unit = UnitAt(s_, i_ + 1);
+    if (!unit || At(i_ + 1) == u' ') return false;
+    w_.Put(u'每');
+    w_.Put(unit->first->reading);
+    i_ = unit->second;
+    return true;
+  }
+
   // Symbol names, for hosts without a symbol pass of their own. Comparison
   // signs are named only between numbers (a > in "首页 > 新闻" is a path).
   bool Symbol(char16_t c) {
@@ -554,25 +584,17 @@ class Preparer {
       u16string_view name;
       bool betweenNumbers;
     };
-    static constexpr std::array<Name, 17> kNames = {{
-        {u'+', u"加", false},
-        {u'×', u"乘", false},
-        {u'÷', u"除以", false},
-        {u'=', u"等于", false},
-        {u'≈', u"约等于", false},
-        {u'≠', u"不等于", false},
-        {u'≤', u"小于等于", false},
-        {u'≥', u"大于等于", false},
-        {u'<', u"小于", true},
-        {u'>', u"大于", true},
-        {u'*', u"乘", true},
-        {u'%', u"百分号", false},
-        {u'‰', u"千分号", false},
-        {u'&', u"和", false},
-        {u'@', u"艾特", false},
-        {u'#', u"井号", false},
+    static constexpr Name kNames[] = {
+        {u'+', u"加", false},       {u'×', u"乘", false},
+        {u'÷', u"除以", false},     {u'=', u"等于", false},
+        {u'≈', u"约等于", false},   {u'≠', u"不等于", false},
+        {u'≤', u"小于等于", false}, {u'≥', u"大于等于", false},
+        {u'<', u"小于", true},      {u'>', u"大于", true},
+        {u'*', u"乘", true},        {u'%', u"百分号", false},
+        {u'‰', u"千分号", false},   {u'&', u"和", false},
+        {u'@', u"艾特", false},     {u'#', u"井号", false},
         {u'±', u"正负", false},
-    }};
+    };
     u16string_view name;
     for (const Name& n : kNames) {
       if (n.symbol != c) continue;
@@ -599,6 +621,7 @@ class Preparer {
       i_ = end;
       return;
     }
+    if (!sign && !currency && SpacedPhone(at)) return;
     i_ = t.end;
     if (!Reading(t, start, sign, currency)) {
       // Not understood: the digits are left to the engine's plain number
@@ -691,14 +714,19 @@ class Preparer {
     }
     // Ranges (3-5, 3~5, 1.5~2.5): the mark between two decimals.
     std::size_t rangeAt = n;
+    bool clock = false;
     for (std::size_t k = 0; k + 1 < n; ++k) {
       if (IsMinus(t.marks[k]) || IsRangeMark(t.marks[k])) {
-        if (rangeAt != n) return false;
+        if (rangeAt != n) return Code(t, start);
         rangeAt = k + 1;
+      } else if (t.marks[k] == u':') {
+        clock = true;
       } else if (t.marks[k] != u'.' && t.marks[k] != u',') {
         return false;
       }
     }
+    if (clock)
+      return rangeAt != n && !sign && !currency && TimeRange(t, rangeAt);
     if (rangeAt == n) {
       const auto d = AsDecimal(t, 0, n);
       if (!d) return false;
@@ -773,6 +801,43 @@ class Preparer {
     bool belowZero = false;  // a temperature: 零下 for the minus sign
   };
 
+  // 138 1234 5678: a mobile number written in groups.
+  bool SpacedPhone(std::size_t at) {
+    static constexpr std::array<std::size_t, 3> kGroups = {3, 4, 4};
+    if (At(at) != u'1') return false;
+    std::size_t k = at;
+    for (std::size_t g = 0; g < kGroups.size(); ++g) {
+      if (g) {
+        if (At(k) != u' ') return false;
+        ++k;
+      }
+      for (std::size_t d = 0; d < kGroups[g]; ++d, ++k)
+        if (!IsDigit(At(k))) return false;
+    }
+    if (IsWordChar(At(k))) return false;
+    for (std::size_t g = 0, from = at; g < kGroups.size(); ++g) {
+      if (g) w_.Blank(u' ');
+      PutDigitNames(s_.substr(from, kGroups[g]), w_);
+      from += kGroups[g] + 1;
+    }
+    i_ = k;
+    return true;
+  }
+
+  // 400-800-8888, 138-1234-5678: more than one dash between digits that
+  // are no date make a telephone number or a code, read digit by digit with
+  // a pause at each dash.
+  bool Code(const Token& t, std::size_t start) {
+    for (char16_t m : t.marks)
+      if (!IsMinus(m)) return false;
+    if (HeardBefore(start) == u'-') return false;
+    for (std::size_t k = 0; k < t.parts.size(); ++k) {
+      if (k) w_.Pause();
+      PutDigitNames(t.parts[k], w_);
+    }
+    return true;
+  }
+
   // A one-letter unit counts only after a number that is not part of a name
   // (iPhone 5s).
   Suffix SuffixAt(std::size_t at, std::size_t start) const {
@@ -803,8 +868,22 @@ class Preparer {
     i_ = x.end;
   }
 
-  bool Single(const Decimal& d, std::size_t start, char16_t sign,
+  // A year of two digits before a month (98年3月, 08年): digit by digit.
+  bool ShortYear(const Decimal& d) const {
+    if (d.integer.size() != 2 || At(i_) != u'年' || !d.fraction.empty())
+      return false;
+    if (d.integer[0] == u'0') return true;
+    std::size_t k = i_ + 1;
+    while (IsDigit(At(k))) ++k;
+    return k > i_ + 1 && k - i_ <= 3 && At(k) == u'月';
+  }
+
+  bool Single(Decimal d, std::size_t start, char16_t sign,
               const Currency* currency, bool ordinal) {
+    // 100.00元: no fraction to read in an amount of money.
+    if ((currency || At(i_) == u'元') &&
+        d.fraction.find_first_not_of(u'0') == u16string_view::npos)
+      d.fraction = {};
     const bool code = !sign && !currency && d.fraction.empty() && !d.grouped &&
                       d.integer.size() >= 3 &&
                       (AfterCodeWord(s_, start) ||
@@ -821,8 +900,10 @@ class Preparer {
       return true;
     }
     const Suffix suffix = SuffixAt(i_, start);
-    const bool year = !sign && !currency && At(i_) == u'年' &&
-                      ValidDate(d.integer, u"1", u"1") && d.fraction.empty();
+    const bool year = !sign && !currency &&
+                      ((At(i_) == u'年' && ValidDate(d.integer, u"1", u"1") &&
+                        d.fraction.empty()) ||
+                       ShortYear(d));
     const Context context = year ? Context::kYear
                             : (suffix.liang && !ordinal && !sign)
                                 ? Context::kTwoAsLiang
@@ -845,43 +926,75 @@ class Preparer {
     return true;
   }
 
-  bool Time(const Token& t) {
-    const u16string_view h = t.parts[0], m = t.parts[1];
-    const u16string_view sec = t.parts.size() == 3 ? t.parts[2] : u"";
-    const int hour = ValueOf(h), minute = ValueOf(m), second = ValueOf(sec);
-    const bool time = h.size() <= 2 && m.size() == 2 &&
-                      (hour < 24 || (hour == 24 && minute == 0)) &&
-                      minute < 60 &&
-                      (t.parts.size() == 2 || (sec.size() == 2 && second < 60));
-    if (!time) {
-      // 3:2, 16:9: a score or a ratio when it cannot be a time.
-      if (t.parts.size() != 2 || h[0] == u'0' || m[0] == u'0') return false;
-      w_.Put(h);
-      w_.Put(u'比');
-      w_.Put(m);
-      return true;
-    }
-    u16string_view half;
-    if (const auto halfDay = HalfDayAt(i_)) {
-      half = halfDay->first;
-      i_ = halfDay->second;
-    }
-    w_.Put(half);
+  using Parts = std::vector<u16string_view>;
+
+  // h:mm or h:mm:ss on a 24-hour clock.
+  static bool IsClock(const Parts& p) {
+    if (p.size() < 2 || p.size() > 3) return false;
+    const int hour = ValueOf(p[0]), minute = ValueOf(p[1]);
+    return p[0].size() <= 2 && p[1].size() == 2 &&
+           (hour < 24 || (hour == 24 && minute == 0)) && minute < 60 &&
+           (p.size() == 2 || (p[2].size() == 2 && ValueOf(p[2]) < 60));
+  }
+
+  // 9点零5分, 8点零分30秒, 两点.
+  void PutClock(const Parts& p) {
+    const int hour = ValueOf(p[0]), minute = ValueOf(p[1]);
     if (hour == 2)
       w_.Put(u'两');
     else
-      w_.Put(StripZeros(h));
+      w_.Put(StripZeros(p[0]));
     w_.Put(u'点');
-    if (minute != 0 || !sec.empty()) {
+    if (minute != 0 || p.size() == 3) {
       if (minute < 10) w_.Put(u'零');
-      if (minute != 0) w_.Put(StripZeros(m));
+      if (minute != 0) w_.Put(StripZeros(p[1]));
       w_.Put(u'分');
     }
-    if (!sec.empty()) {
+    if (p.size() == 3) {
+      const int second = ValueOf(p[2]);
       if (second < 10) w_.Put(u'零');
-      if (second != 0) w_.Put(StripZeros(sec));
+      if (second != 0) w_.Put(StripZeros(p[2]));
       w_.Put(u'秒');
     }
+  }
+
+  // 上午 or 下午 for an am/pm after the time, which it consumes.
+  void PutHalfDay() {
+    if (const auto halfDay = HalfDayAt(i_)) {
+      w_.Put(halfDay->first);
+      i_ = halfDay->second;
+    }
+  }
+
+  bool Time(const Token& t) {
+    if (!IsClock(t.parts)) {
+      // 3:2, 16:9: a score or a ratio when it cannot be a time.
+      const u16string_view a = t.parts[0];
+      const u16string_view b = t.parts.back();
+      if (t.parts.size() != 2 || a[0] == u'0' || b[0] == u'0') return false;
+      w_.Put(a);
+      w_.Put(u'比');
+      w_.Put(b);
+      return true;
+    }
+    PutHalfDay();
+    PutClock(t.parts);
+    return true;
+  }
+
+  // 9:00-18:00, 9:00~9:30.
+  bool TimeRange(const Token& t, std::size_t rangeAt) {
+    const Parts from(t.parts.begin(),
+                     t.parts.begin() + std::ptrdiff_t(rangeAt));
+    const Parts to(t.parts.begin() + std::ptrdiff_t(rangeAt), t.parts.end());
+    for (std::size_t k = 0; k + 1 < t.parts.size(); ++k) {
+      if (k + 1 != rangeAt && t.marks[k] != u':') return false;
+    }
+    if (!IsClock(from) || !IsClock(to)) return false;
+    PutHalfDay();
+    PutClock(from);
+    w_.Put(u'到');
+    PutClock(to);
     return true;
   }
 
