@@ -226,10 +226,23 @@ int ValueOf(u16string_view digits) {  // small fields only (dates, times)
   return v;
 }
 
-// A cardinal the engine reads wrong or not at all (ten digits and more):
-// ICU's Chinese spell-out, with the two fixes its readings need here (〇
-// is silent to the engine; 二万 and 二亿 are said 两万, 两亿).
-bool PutLargeCardinal(u16string_view digits, Writer& w) {
+// The engine says 两 for every 二 before 万 and 亿, also where the 2 is the
+// last digit of its group (120000 十两万, 1020000 一百零两万); there it is
+// 二.
+bool EngineMisreadsTwo(u16string_view digits) {
+  digits = StripZeros(digits);
+  if (digits.size() > 10) return false;
+  int64_t value = 0;
+  for (char16_t d : digits) value = value * 10 + (d - u'0');
+  const int64_t wan = value / 10000 % 10000, yi = value / 100000000;
+  return (wan % 10 == 2 && wan > 2) || (yi % 10 == 2 && yi > 2);
+}
+
+// A cardinal the engine reads wrong or not at all (above ten digits, or with
+// a 2 it misreads): ICU's Chinese spell-out, which has the engine's
+// structure, with the two fixes its readings need here (〇 is silent to the
+// engine; 二 at the head of a 万 or 亿 group is said 两).
+bool PutCardinal(u16string_view digits, Writer& w) {
   thread_local std::unique_ptr<icu::RuleBasedNumberFormat> format = [] {
     UErrorCode status = U_ZERO_ERROR;
     auto f = std::make_unique<icu::RuleBasedNumberFormat>(
@@ -248,7 +261,7 @@ bool PutLargeCardinal(u16string_view digits, Writer& w) {
     if (reading[i] == u'〇') reading[i] = u'零';
     if (reading[i] == u'二' && i + 1 < reading.size() &&
         (reading[i + 1] == u'万' || reading[i + 1] == u'亿') &&
-        (i == 0 || reading[i - 1] != u'十'))
+        (i == 0 || reading[i - 1] == u'万' || reading[i - 1] == u'亿'))
       reading[i] = u'两';
   }
   w.Put(reading);
@@ -271,7 +284,8 @@ void PutDecimal(const Decimal& d, Context context, Writer& w) {
     PutDigitNames(integer, w);
   } else if (StripZeros(integer).size() > 10) {
     // Grouped by thousands it is a quantity; otherwise a code.
-    if (!(d.grouped && PutLargeCardinal(integer, w))) PutDigitNames(integer, w);
+    if (!(d.grouped && PutCardinal(integer, w))) PutDigitNames(integer, w);
+  } else if (EngineMisreadsTwo(integer) && PutCardinal(integer, w)) {
   } else if (context == Context::kTwoAsLiang && d.fraction.empty() &&
              StripZeros(integer) == u"2") {
     w.Put(u'两');
@@ -916,7 +930,7 @@ class Preparer {
     }
     if (!sign && suffix.prefix.empty() && suffix.reading.empty() &&
         context == Context::kPlain && d.fraction.empty() && !d.grouped &&
-        d.integer.size() <= 10) {
+        d.integer.size() <= 10 && !EngineMisreadsTwo(d.integer)) {
       return false;  // a plain integer: the engine reads it as it is
     }
     PutSign(sign, suffix.belowZero);
