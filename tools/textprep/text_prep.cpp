@@ -67,6 +67,12 @@ bool IsPausingMark(char16_t c) {
       return false;
   }
 }
+// ¼ ½ ¾ and ⅐ … ⅞: NFKC would run them into a digit before (1½ → 11⁄2).
+bool IsVulgarFraction(char16_t c) {
+  return (c >= 0xBC && c <= 0xBE) || (c >= 0x2150 && c <= 0x215E) ||
+         c == 0x2189;
+}
+
 bool IsMinus(char16_t c) { return c == u'-' || c == 0x2212; }
 bool IsRangeMark(char16_t c) { return c == u'~' || c == 0x301C || c == u'–'; }
 
@@ -76,7 +82,8 @@ bool StartsWith(u16string_view s, std::size_t at, u16string_view prefix) {
 
 // ---- Normalisation -------------------------------------------------------
 
-// NFKC, except for the superscripts ² and ³ (m² must not become m2) and
+// NFKC, except for the superscripts ² and ³ (m² must not become m2), the
+// vulgar fractions and
 // the full-width sentence marks (the engine pauses on them as they are, and
 // "1，2" is a list, not one thousand and two); 〇 as 零; unpaired surrogates
 // (silent to the engine, invalid for the hosts) dropped.
@@ -124,7 +131,8 @@ u16string Normalize(u16string_view text) {
   nfkc.reserve(text.size() + 8);
   std::size_t from = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (u16string_view(u"²³，！？").find(text[i]) != u16string_view::npos) {
+    if (u16string_view(u"²³，！？").find(text[i]) != u16string_view::npos ||
+        IsVulgarFraction(text[i])) {
       AppendNfkc(text.substr(from, i - from), nfkc);
       nfkc += text[i];
       from = i + 1;
@@ -309,8 +317,8 @@ struct Token {
 };
 
 bool IsJoiner(char16_t c) {
-  return c == u'.' || c == u',' || c == u':' || c == u'/' || IsMinus(c) ||
-         IsRangeMark(c);
+  return c == u'.' || c == u',' || c == u':' || c == u'/' || c == u'⁄' ||
+         IsMinus(c) || IsRangeMark(c);
 }
 
 Token ScanToken(u16string_view s, std::size_t i) {
@@ -321,7 +329,7 @@ Token ScanToken(u16string_view s, std::size_t i) {
     t.parts.push_back(s.substr(i, end - i));
     t.end = end;
     if (end + 1 < s.size() && IsJoiner(s[end]) && IsDigit(s[end + 1])) {
-      t.marks.push_back(s[end]);
+      t.marks.push_back(s[end] == u'⁄' ? u'/' : s[end]);
       i = end + 1;
     } else {
       return t;
@@ -539,6 +547,7 @@ class Preparer {
       ++i_;
       return;
     }
+    if (IsVulgarFraction(c)) return VulgarFraction();
     if (c == u'/' && Per()) return;
     if (options_.readSymbols && Symbol(c)) return;
     w_.Put(c);
@@ -569,6 +578,19 @@ class Preparer {
       w_.Put(word);
     }
     i_ = end;
+  }
+
+  // ½ → 2分之1, 1½ → 1又2分之1.
+  void VulgarFraction() {
+    u16string parts;
+    AppendNfkc(s_.substr(i_, 1), parts);  // "1⁄2"
+    const std::size_t slash = parts.find(u'⁄');
+    ++i_;
+    if (slash == u16string::npos) return w_.Put(parts);
+    if (i_ > 1 && IsDigit(s_[i_ - 2])) w_.Put(u'又');
+    w_.Put(u16string_view(parts).substr(slash + 1));
+    w_.Put(u"分之");
+    w_.Put(u16string_view(parts).substr(0, slash));
   }
 
   // 元/斤, 5MB/s, 次/秒: "per" between a measure and a unit.
