@@ -13,12 +13,12 @@ DEMO_LOG := $(BUILD)/demo.log
 
 .PHONY: voice voice-tools demo
 
-# Only what the voice and the demo need: the engine and the two tools.
+# Only what the voice and the demo need: the engine and the tools.
 voice-tools: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(BUILD) -j $(JOBS) \
 	  --target vesksynth vesk-voice \
-	  vesk-voice-espeak vesk-say
+	  vesk-voice-espeak vesk-say vesk-pinyin
 
 voice: data voice-tools
 	@$(MAKE) --no-print-directory '$(VOICE_FILE)'
@@ -32,6 +32,7 @@ demo: voice
 	@$(VESK_SAY) -o $(DEMO_WAV) '$(DEMO_TEXT)' 2>$(DEMO_LOG); \
 	  status=$$?; cat $(DEMO_LOG); exit $$status
 	@echo "demo: text     $(DEMO_TEXT)"
+	@echo "demo: read as  $$(printf '%s\n' '$(DEMO_TEXT)' | $(VESK_PINYIN) --normalize)"
 	@echo "demo: audio    $(abspath $(DEMO_WAV)) ($$(soxi -D $(DEMO_WAV)) s, $$(soxi -r $(DEMO_WAV)) Hz)"
 	@sox $(DEMO_WAV) -n spectrogram -x 1200 -y 257 -o $(BUILD)/demo.png 2>/dev/null && \
 	  echo "demo: picture  $(abspath $(BUILD)/demo.png)" || true
