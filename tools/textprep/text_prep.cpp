@@ -39,34 +39,10 @@ bool IsSentenceMark(char16_t c) {
 }
 // Marks a reader pauses on that the engine passes over in silence.
 bool IsPausingMark(char16_t c) {
-  switch (c) {
-    case u';':
-    case u':':
-    case u'、':
-    case u'…':
-    case u'—':
-    case u'―':
-    case u'–':
-    case u'(':
-    case u')':
-    case u'[':
-    case u']':
-    case u'{':
-    case u'}':
-    case u'【':
-    case u'】':
-    case u'〔':
-    case u'〕':
-    case u'〖':
-    case u'〗':
-    case u'|':
-    case u'‖':
-    case u'•':
-      return true;
-    default:
-      return false;
-  }
+  return u16string_view(u";:、…—―–()[]{}【】〔〕〖〗|‖•").find(c) !=
+         u16string_view::npos;
 }
+
 // ¼ ½ ¾ and ⅐ … ⅞: NFKC would run them into a digit before (1½ → 11⁄2).
 bool IsVulgarFraction(char16_t c) {
   return (c >= 0xBC && c <= 0xBE) || (c >= 0x2150 && c <= 0x215E) ||
@@ -379,8 +355,9 @@ bool ValidDate(u16string_view y, u16string_view m, u16string_view d) {
 
 // Words before a number that make it a code read digit by digit.
 constexpr u16string_view kCodeWords[] = {
-    u"电话", u"手机", u"号码",   u"热线", u"传真", u"邮编", u"编号", u"账号",
-    u"卡号", u"尾号", u"验证码", u"工号", u"学号", u"密码", u"QQ",   u"Tel"};
+    u"电话", u"手机", u"号码", u"热线", u"传真", u"邮编",   u"编号",
+    u"账号", u"卡号", u"尾号", u"单号", u"证号", u"验证码", u"工号",
+    u"学号", u"密码", u"代码", u"QQ",   u"Tel"};
 
 bool AfterCodeWord(u16string_view s, std::size_t at) {
   const std::size_t from = at > 8 ? at - 8 : 0;
@@ -904,6 +881,12 @@ class Preparer {
     i_ = x.end;
   }
 
+  // A birth cohort (80后, 00后): digit by digit.
+  bool Cohort(const Decimal& d) const {
+    return d.integer.size() == 2 && d.fraction.empty() && !d.grouped &&
+           At(i_) == u'后';
+  }
+
   // A year of two digits before a month (98年3月, 08年): digit by digit.
   bool ShortYear(const Decimal& d) const {
     if (d.integer.size() != 2 || At(i_) != u'年' || !d.fraction.empty())
@@ -939,7 +922,7 @@ class Preparer {
     const bool year = !sign && !currency &&
                       ((At(i_) == u'年' && ValidDate(d.integer, u"1", u"1") &&
                         d.fraction.empty()) ||
-                       ShortYear(d));
+                       ShortYear(d) || Cohort(d));
     const Context context = year ? Context::kYear
                             : (suffix.liang && !ordinal && !sign)
                                 ? Context::kTwoAsLiang
