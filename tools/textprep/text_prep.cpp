@@ -169,6 +169,13 @@ class Writer {
   void Put(u16string_view s) {
     for (char16_t c : s) Put(c);
   }
+  // A run of Chinese characters, the bulk of most text, in one piece.
+  void PutHan(u16string_view run) {
+    if (run.empty()) return;
+    Put(run[0]);
+    out_.append(run.substr(1));
+    lastHeard_ = out_.size() - 1;
+  }
   u16string Take() { return std::move(out_); }
 
  private:
@@ -488,6 +495,13 @@ class Preparer {
 
   void Step() {
     const char16_t c = s_[i_];
+    if (IsHan(c)) {
+      std::size_t end = i_ + 1;
+      while (end < s_.size() && IsHan(s_[end])) ++end;
+      w_.PutHan(s_.substr(i_, end - i_));
+      i_ = end;
+      return;
+    }
     if (IsDigit(c)) return Number(i_, 0, nullptr);
     if ((IsMinus(c) || c == u'+' || c == u'±') && IsDigit(At(i_ + 1))) {
       // A sign stands after a blank or a mark, never right after a number
