@@ -11,13 +11,13 @@
 // keeps ASCII digits wherever the engine's cardinal is the right reading and
 // writes Chinese words for the rest:
 //   NFKC (full-width ２０２６, ＡＢＣ, ㎞), 〇 as 零
-//   3.14 → 3点一 四 (a digit 一 is followed by a blank, which keeps the
-//   engine's sandhi of 一 off it), -3 → 负3, +5 → 正5, -3度 / -3℃ → 零下3度 /
-//   零下3摄氏度 100% → 百分之100, 1,000,000 → 1000000, 3/4 → 4分之3, 3-5, 3~5 →
-//   3到5 3:2 → 3比2 (not a time), 1.2.3 → 1点2点3, 192.168.1.10 digit by digit,
-//   telephone numbers, codes with a leading zero and runs of 11+ digits
-//   digit by digit, 2个 → 两个
-//   2026年 / 2026-12-09 / 2026/12/9 / 2026.12.09 → 二零二六年12月9日,
+//   3.14 → 3点一 四 (a blank after a digit 一 keeps the sandhi of 一 off)
+//   -3 → 负3, +5 → 正5, -3度 → 零下3度, -3℃ → 零下3摄氏度
+//   100% → 百分之100, 1,000,000 → 1000000, 3/4 → 4分之3
+//   3-5, 3~5 → 3到5; 3:2 → 3比2 (not a time); 1.2.3 → 1点2点3
+//   192.168.1.10, telephone numbers, codes with a leading zero and runs
+//   of 11 digits and more: digit by digit; 2个 → 两个
+//   2026年, 2026-12-09, 2026/12/9, 2026.12.09 → 二零二六年12月9日
 //   9:05 → 9点零5分, 08:00:30 → 8点零分30秒, 3:30 pm → 下午3点30分
 //   ¥100 → 100元 ($ 美元, € 欧元, £ 英镑), 5km → 5千米, 100m² → 100平方米
 //   line breaks, ；：、… — and brackets → one pause (，), never doubled
