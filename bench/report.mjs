@@ -122,6 +122,7 @@ for (const file of fs.readdirSync(outDir).filter((f) => f.endsWith('.json')).sor
     if (b.items_per_second) extra.push(`${fmt(b.items_per_second)} items/s`);
     if (b.audio_rate) extra.push(`${fmt(b.audio_rate)} audio s/s`);
     if (b.syllables) extra.push(`${fmt(b.syllables)} syllables`);
+    if (b.bytes_per_second) extra.push(`${fmt(b.bytes_per_second / 1e6)} MB/s of CPU time`);
     partRows.push([name, `${b.real_time.toPrecision(4)} ${b.time_unit}`,
                    `${b.cpu_time.toPrecision(4)} ${b.time_unit}`, extra.join(', ')]);
   }

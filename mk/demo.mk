@@ -13,10 +13,10 @@ DEMO_LOG := $(BUILD)/demo.log
 
 .PHONY: voice voice-tools demo
 
-# Only what the voice and the demo need: the engine and the two tools.
+# Only what the voice and the demo need: the engine and the tools.
 voice-tools: deps
 	@$(CONFIGURE)
-	@$(BUILD_TARGETS) vesksynth vesk-voice vesk-voice-espeak vesk-say
+	@$(BUILD_TARGETS) vesksynth vesk-voice vesk-voice-espeak vesk-say vesk-pinyin
 
 voice: data voice-tools
 	@$(MAKE) --no-print-directory '$(VOICE_FILE)'
@@ -30,6 +30,7 @@ demo: voice
 	@$(VESK_SAY) -o $(DEMO_WAV) '$(DEMO_TEXT)' 2>$(DEMO_LOG); \
 	  status=$$?; cat $(DEMO_LOG); exit $$status
 	@echo "demo: text     $(DEMO_TEXT)"
+	@echo "demo: read as  $$(printf '%s\n' '$(DEMO_TEXT)' | $(VESK_PINYIN) --normalize)"
 	@echo "demo: audio    $(abspath $(DEMO_WAV)) ($$(soxi -D $(DEMO_WAV)) s, $$(soxi -r $(DEMO_WAV)) Hz)"
 	@sox $(DEMO_WAV) -n spectrogram -x 1200 -y 257 -o $(BUILD)/demo.png 2>/dev/null && \
 	  echo "demo: picture  $(abspath $(BUILD)/demo.png)" || true

@@ -4,6 +4,10 @@
 //   vesk-pinyin --sandhi [FILE]             lines "TEXT<TAB>syl1 syl2 ...":
 //                                           the engine's sandhi only
 //   vesk-pinyin --check [--dict-dir DIR]    check the dictionaries' readings
+//   vesk-pinyin --normalize [--pinyin] [FILE]
+//                                           each line as the hosts hand it to
+//                                           the engine; with --pinyin, then a
+//                                           tab and what the engine says
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +17,7 @@
 
 #include "pinyin_tool.h"
 #include "platform/platform.h"
+#include "text_prep.h"
 
 namespace {
 
@@ -52,9 +57,30 @@ int RunCheck(const std::string& pinyinPath, const std::string& phrasesPath) {
   return status;
 }
 
+// With --normalize, a bare "--pinyin" asks for the syllables instead of
+// naming the character dictionary (still given as --pinyin=FILE). Removes
+// it from the arguments and says whether it was there.
+bool TakeNormalizePinyinFlag(std::vector<char*>& args) {
+  bool normalize = false;
+  for (char* a : args)
+    normalize = normalize || std::string_view(a) == "--normalize";
+  if (!normalize) return false;
+  bool found = false;
+  std::erase_if(args, [&found](char* a) {
+    const bool bare = std::string_view(a) == "--pinyin";
+    found = found || bare;
+    return bare;
+  });
+  return found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<char*> args(argv, argv + argc);
+  const bool normalizePinyin = TakeNormalizePinyinFlag(args);
+  argc = int(args.size());
+  argv = args.data();
   CLI::App app{"Prints how the Vesk engine reads Chinese text, as pinyin"};
   std::string dictDir = VESK_DEFAULT_ENGINE_DIR;
   std::string pinyinPath;
@@ -63,6 +89,7 @@ int main(int argc, char** argv) {
   bool sandhiOnly = false;
   bool check = false;
   bool stats = false;
+  bool normalize = false;
   app.add_option("--dict-dir", dictDir,
                  "Directory holding pinyin.txt and phrases.txt")
       ->capture_default_str();
@@ -73,6 +100,9 @@ int main(int argc, char** argv) {
                "the engine's tone sandhi for TEXT");
   app.add_flag("--check", check,
                "Check that every reading in the dictionaries is speakable");
+  app.add_flag("--normalize", normalize,
+               "Print each line as the hosts hand it to the engine (with a "
+               "bare --pinyin: then a tab and what the engine says)");
   app.add_flag("--stats", stats,
                "Print dictionary counts and load time to stderr");
   app.add_option("file", input, "UTF-8 text file (default: standard input)");
@@ -137,6 +167,19 @@ int main(int argc, char** argv) {
               << " ms\n";
   }
   std::string line;
+  if (normalize) {
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const std::u16string prepared =
+          vesk::textprep::PrepareText(Utf8ToUtf16(line));
+      std::cout << vesk::platform::Utf16ToUtf8(prepared);
+      if (normalizePinyin) {
+        std::cout << '\t' << vesk::tool::SpokenLine(lexicon, prepared);
+      }
+      std::cout << '\n';
+    }
+    return 0;
+  }
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::cout << vesk::tool::FormatSyllables(

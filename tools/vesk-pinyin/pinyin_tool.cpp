@@ -1,5 +1,6 @@
 #include "pinyin_tool.h"
 
+#include "frontend/number_reading.h"
 #include "lexicon/dictionary_file.h"
 
 namespace vesk::tool {
@@ -65,6 +66,48 @@ std::vector<Syllable> ReadLine(const PinyinLexicon& lexicon,
     std::vector<Syllable> part = lexicon.convert(run);
     out.insert(out.end(), std::make_move_iterator(part.begin()),
                std::make_move_iterator(part.end()));
+  }
+  return out;
+}
+
+std::string SpokenLine(const PinyinLexicon& lexicon, std::u16string_view line) {
+  // The syllables of the engine's digit unit table, '0' to '9'.
+  static constexpr const char* kDigits[] = {"ling2", "yi1", "er4",  "san1",
+                                            "si4",   "wu3", "liu4", "qi1",
+                                            "ba1",   "jiu3"};
+  const auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+  const auto isLetter = [](char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+  };
+  std::string out;
+  const auto add = [&out](const std::string& piece) {
+    if (piece.empty()) return;
+    if (!out.empty()) out += ' ';
+    out += piece;
+  };
+  std::size_t pos = 0;
+  while (pos < line.size()) {
+    const char16_t c = line[pos];
+    std::size_t end = pos + 1;
+    if (IsHan(c)) {
+      while (end < line.size() && IsHan(line[end])) ++end;
+      add(FormatSyllables(lexicon.convert(line.substr(pos, end - pos))));
+    } else if (isDigit(c)) {
+      while (end < line.size() && isDigit(line[end])) ++end;
+      const std::u16string_view digits = line.substr(pos, end - pos);
+      const std::u16string reading = ReadNumber(digits);
+      if (!reading.empty()) {
+        add(FormatSyllables(lexicon.convert(reading)));
+      } else {
+        for (char16_t d : digits) add(kDigits[d - u'0']);
+      }
+    } else if (isLetter(c)) {
+      add(std::string(1, char(c >= u'a' ? c - u'a' + 'A' : c)));
+    } else if (std::u16string_view(u"!,.?。！，？").find(c) !=
+               std::u16string_view::npos) {
+      add(",");
+    }
+    pos = end;
   }
   return out;
 }

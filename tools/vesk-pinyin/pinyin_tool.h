@@ -28,6 +28,12 @@ std::optional<Syllable> ParseToneDigitSyllable(std::string_view piece);
 std::vector<Syllable> ReadLine(const PinyinLexicon& lexicon,
                                std::u16string_view line);
 
+// Everything the engine says for one line, in order: the syllables of its
+// Chinese runs and of its digit runs (read as numbers, or digit by digit
+// when too long), the letters it spells (upper case) and "," for each pause
+// of a sentence mark. Other characters are silent and give nothing.
+std::string SpokenLine(const PinyinLexicon& lexicon, std::u16string_view line);
+
 // Applies the engine's sandhi to tone-digit syllables spoken for text, run
 // by run as the engine does: the syllables are handed out to the Han runs of
 // text in order, one per character. Returns nullopt when a piece is not a

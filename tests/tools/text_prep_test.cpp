@@ -1,0 +1,290 @@
+// The hosts' text preparation: what each kind of text becomes, and what the
+// engine then says for it through vesk-pinyin --normalize --pinyin.
+#include "text_prep.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_files.h"
+#include "tools/tool_runner.h"
+
+namespace vesk::test {
+namespace {
+
+using textprep::PrepareText;
+using textprep::PrepOptions;
+
+struct Case {
+  const char* text;
+  const char* prepared;
+};
+
+std::string Prepare(std::string_view text, bool readSymbols = true) {
+  PrepOptions options;
+  options.readSymbols = readSymbols;
+  return U8(PrepareText(U16(text), options));
+}
+
+void ExpectAll(std::initializer_list<Case> cases, bool readSymbols = true) {
+  for (const Case& c : cases) {
+    EXPECT_EQ(Prepare(c.text, readSymbols), c.prepared) << "text: " << c.text;
+  }
+}
+
+TEST(PrepareText, NormalisesFullWidthFormsAndLingAsZero) {
+  ExpectAll({
+      {"２０２６", "2026"},
+      {"ＮＶＤＡ", "NVDA"},
+      {"二〇二六年", "二零二六年"},
+      {"５㎞", "5千米"},
+      {"你好，世界！对吗？", "你好，世界！对吗？"},
+      {"", ""},
+  });
+}
+
+TEST(PrepareText, ReadsNumbersInContext) {
+  ExpectAll({
+      {"0.25", "0点二五"},
+      {"3.14", "3点一 四"},
+      {"气温-3度", "气温零下3度"},
+      {"-3℃", "零下3摄氏度"},
+      {"跌了 -3", "跌了 负3"},
+      {"+5", "正5"},
+      {"−7", "负7"},
+      {"-0.5", "负0点五"},
+      {"100%", "百分之100"},
+      {"-3%", "负百分之3"},
+      {"3‰", "千分之3"},
+      {"１００％", "百分之100"},
+      {"1,000", "1000"},
+      {"1,000,000.5", "1000000点五"},
+      {"12,345,678,901", "一百二十三亿四千五百六十七万八千九百零一"},
+      // The engine says 十两万 for these.
+      {"120000", "十二万"},
+      {"1020000", "一百零二万"},
+      {"1200000000", "十二亿"},
+      {"3/4", "4分之3"},
+      {"½", "2分之1"},
+      {"1½杯", "1又2分之1杯"},
+      {"3⁄4", "4分之3"},
+      {"3-5天", "3到5天"},
+      {"3~5", "3到5"},
+      {"3～5", "3到5"},
+      {"1.5~2.5", "1点五到2点五"},
+      {"50%-60%", "百分之50到百分之60"},
+      {"1.2.3", "1点2点3"},
+      {"192.168.1.10", "一 九二点一 六八点一 点一 零"},
+      {"v1.2.3", "v1点2点3"},
+      {"13812345678", "一 三八一 二三四五六七八"},
+      {"电话：010-12345678", "电话，零一 零，一 二三四五六七八"},
+      {"电话 12345678", "电话 一 二三四五六七八"},
+      {"007", "零零七"},
+      {"股票代码600519", "股票代码六零零五一 九"},
+      {"90后和00后", "九零后和零零后"},
+      {"热线400-800-8888", "热线四零零，八零零，八八八八"},
+      {"138 1234 5678", "一 三八 一 二三四 五六七八"},
+      {"2个", "两个"},
+      {"2万", "两万"},
+      {"2kg", "两千克"},
+  });
+}
+
+TEST(PrepareText, ReadsDatesAndTimes) {
+  ExpectAll({
+      {"2026年12月9日", "二零二六年12月9日"},
+      {"12月9日", "12月9日"},
+      {"2026-12-09", "二零二六年12月9日"},
+      {"2026/12/9", "二零二六年12月9日"},
+      {"2026.12.09", "二零二六年12月9日"},
+      {"2026-12", "二零二六年12月"},
+      {"1990-2000年", "一 九九零到二零零零年"},
+      {"2026年05月09日", "二零二六年05月09日"},
+      {"9:05", "9点零5分"},
+      {"21:30", "21点30分"},
+      {"08:00:30", "8点零分30秒"},
+      {"12:00", "12点"},
+      {"2:30", "两点30分"},
+      {"9:05 am", "上午9点零5分"},
+      {"3:30PM", "下午3点30分"},
+      {"8:15 p.m.", "下午8点15分"},
+      {"9:00-18:00", "9点到18点"},
+      {"9:00~9:30 am", "上午9点到9点30分"},
+      {"98年3月", "九八年3月"},
+      {"08年", "零八年"},
+      {"10年", "10年"},
+  });
+}
+
+TEST(PrepareText, ReadsMoneyUnitsAndMathSigns) {
+  ExpectAll({
+      {"¥100", "100元"},
+      {"￥1,000.50", "1000点五零元"},
+      {"$5", "5美元"},
+      {"€3.5", "3点五欧元"},
+      {"£2", "2英镑"},
+      {"100.00元", "100元"},
+      {"¥1,299.00", "1299元"},
+      {"5元/斤", "5元每斤"},
+      {"5MB/s", "5兆字节每秒"},
+      {"和/或", "和/或"},
+      {"¥10-20", "10到20元"},
+      {"30°C", "30摄氏度"},
+      {"98.6℉", "98点六华氏度"},
+      {"90°", "90度"},
+      {"5 km", "5千米"},
+      {"100m²", "100平方米"},
+      {"120km/h", "120千米每小时"},
+      {"500ml", "500毫升"},
+      {"2GB", "2吉字节"},
+      {"512MB", "512兆字节"},
+      {"50Hz", "50赫兹"},
+      {"1+2=3", "1加2等于3"},
+      {"5-3=2", "5减3等于2"},
+      {"3×4", "3乘4"},
+      {"8÷2", "8除以2"},
+      {"1<2", "1小于2"},
+      {"3≥2", "3大于等于2"},
+      {"首页 > 新闻", "首页 > 新闻"},
+  });
+}
+
+TEST(PrepareText, PausesWhereAReaderPauses) {
+  ExpectAll({
+      {"标题\n正文", "标题，\n正文"},
+      {"第一章\r\n\r\n概述", "第一章，\r\n\r\n概述"},
+      {"甲；乙：丙、丁", "甲，乙，丙，丁"},
+      {"等等……然后", "等等，然后"},
+      {"他说——好", "他说，好"},
+      {"张三（男）说", "张三，男，说"},
+      {"【重要】通知", "重要，通知"},
+      {"结束……。", "结束。"},
+      {"（开头", "开头"},
+      {"好！！！", "好！"},
+      {"末尾\n", "末尾\n"},
+  });
+}
+
+TEST(PrepareText, LeavesWhatTheEngineAlreadyReadsRight) {
+  ExpectAll({
+      {"Windows 10", "Windows 10"},
+      {"ISO-8859-1", "ISO-8859-1"},
+      {"x86_64", "x86_64"},
+      {"H2O", "H2O"},
+      {"第3章", "第3章"},
+      {"第2个", "第2个"},
+      {"共12345人", "共12345人"},
+      {"2026", "2026"},
+      {"20000", "20000"},
+      {"iPhone 5s", "iPhone 5s"},
+      {"5G网络", "5G网络"},
+      {"COVID-19", "COVID-19"},
+      {"1,2,3", "1,2,3"},
+  });
+}
+
+TEST(PrepareText, LeavesAmbiguousPatternsToPlainNumbers) {
+  ExpectAll({
+      {"3:2", "3比2"},
+      {"16:9", "16比9"},
+      {"1/2", "2分之1"},
+      {"12/9", "12/9"},
+      {"2-3", "2到3"},
+      {"5-3", "5-3"},
+      {"12-09", "12-09"},
+      {"25:61", "25比61"},
+  });
+}
+
+TEST(PrepareText, LeavesSymbolNamesToTheServerWithoutSymbolReading) {
+  ExpectAll(
+      {
+          // Number reading stays.
+          {"100%", "百分之100"},
+          {"-3", "负3"},
+          {"¥100", "100元"},
+          {"3.14", "3点一 四"},
+          {"甲；乙", "甲，乙"},
+          // Symbol names go to the server.
+          {"1+2=3", "1+2=3"},
+          {"5-3=2", "5-3=2"},
+          {"A & B", "A & B"},
+          {"%", "%"},
+          {"¥", "¥"},
+      },
+      false);
+  ExpectAll({{"A & B", "A 和 B"}, {"%", "百分号"}, {"¥", "元"}});
+}
+
+TEST(PrepareText, HandsOnValidTextFromBrokenInput) {
+  const std::u16string broken = {u'a', 0xD800, u'1', 0xDC00, u'b'};
+  EXPECT_EQ(PrepareText(broken), u"a1b");
+  const std::u16string pair = {0xD83D, 0xDE00, u'2', u'个'};
+  EXPECT_EQ(PrepareText(pair), (std::u16string{0xD83D, 0xDE00, u'两', u'个'}));
+}
+
+// Through the tool as anyone checks a text: the prepared line, then what
+// the engine says for it, with small dictionaries of the characters used.
+class NormalizeTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string chars;
+    for (const auto& [c, reading] :
+         std::initializer_list<std::pair<const char*, const char*>>{
+             {"今", "jīn"},  {"天", "tiān"}, {"是", "shì"},   {"年", "nián"},
+             {"月", "yuè"},  {"日", "rì"},   {"气", "qì"},    {"温", "wēn"},
+             {"零", "líng"}, {"下", "xià"},  {"度", "dù"},    {"我", "wǒ"},
+             {"用", "yòng"}, {"读", "dú"},   {"屏", "píng"},  {"软", "ruǎn"},
+             {"件", "jiàn"}, {"听", "tīng"}, {"新", "xīn"},   {"闻", "wén"},
+             {"价", "jià"},  {"格", "gé"},   {"点", "diǎn"},  {"元", "yuán"},
+             {"一", "yī"},   {"二", "èr"},   {"三", "sān"},   {"四", "sì"},
+             {"五", "wǔ"},   {"六", "liù"},  {"七", "qī"},    {"八", "bā"},
+             {"九", "jiǔ"},  {"十", "shí"},  {"百", "bǎi"},   {"千", "qiān"},
+             {"分", "fēn"},  {"之", "zhī"},  {"两", "liǎng"}, {"个", "gè"},
+             {"到", "dào"},  {"负", "fù"}}) {
+      const std::u16string u = U16(c);
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", unsigned(u[0]));
+      chars += std::string(code) + ": " + reading + "  # " + c + "\n";
+    }
+    dir_.Write("pinyin.txt", chars);
+    dir_.Write("phrases.txt", "");
+  }
+  std::string Run(const std::string& text) {
+    const auto input = dir_.Write("input.txt", text);
+    const ToolRun run = RunTool(VESK_PINYIN_TOOL,
+                                {"--normalize", "--pinyin", "--dict-dir",
+                                 dir_.path().string(), input.string()},
+                                dir_.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.out;
+  }
+  TempDir dir_;
+};
+
+TEST_F(NormalizeTool, ReadsTheDemoSentenceAsAListenerExpects) {
+  EXPECT_EQ(
+      Run("今天是2026年12月9日，气温-3度。我用NVDA读屏软件听新闻，价格是3.14"
+          "元。\n"),
+      "今天是二零二六年12月9日，气温零下3度。我用NVDA读屏软件听新闻，价格是3点"
+      "一 四元。\t"
+      "jin1 tian1 shi4 er4 ling2 er4 liu4 nian2 shi2 er4 yue4 jiu3 ri4 , qi4 "
+      "wen1 ling2 xia4 san1 du4 , wo3 yong4 N V D A du2 ping2 ruan3 jian4 "
+      "ting1 xin1 wen2 , jia4 ge2 shi4 san1 dian3 yi1 si4 yuan2 ,\n");
+}
+
+TEST_F(NormalizeTool, PrintsOneLinePerInputLine) {
+  EXPECT_EQ(Run("3/4\n\n2个\r\n-5\n"),
+            "4分之3\tsi4 fen1 zhi1 san1\n"
+            "\t\n"
+            "两个\tliang3 ge4\n"
+            "负5\tfu4 wu3\n");
+}
+
+TEST_F(NormalizeTool, ReadsLongDigitRunsDigitByDigit) {
+  EXPECT_EQ(Run("12:05 13800000000\n"),
+            "12点零5分 一 三八零零零零零零零零\t"
+            "shi2 er4 dian3 ling2 wu3 fen1 yi1 san1 ba1 ling2 ling2 ling2 "
+            "ling2 ling2 ling2 ling2 ling2\n");
+}
+
+}  // namespace
+}  // namespace vesk::test
