@@ -147,10 +147,11 @@ std::vector<SpeechPiece> SplitSsml(std::string_view ssml) {
       if (close != std::string_view::npos && ssml[close] == '>') {
         const std::string_view tag = ssml.substr(open + 1, close - open - 1);
         i = close + 1;
-        if (EqualsNoCase(ElementName(tag), "mark")) {
-          if (auto name = Attribute(tag, "name")) {
-            pieces.back().marks.push_back(std::move(*name));
-          }
+        std::optional<std::string> mark;
+        if (EqualsNoCase(ElementName(tag), "mark"))
+          mark = Attribute(tag, "name");
+        if (mark) {
+          pieces.back().marks.push_back(std::move(*mark));
         } else {
           // An element boundary separates what it parts, like a blank;
           // blanks are silent.

@@ -36,9 +36,10 @@ std::string KeyText(std::string_view key);
 
 // The server's voice settings, as far as the engine has a use for them.
 struct VoiceSettings {
-  int rate = 0;                // -100..100
-  int pitch = 0;               // -100..100
-  int volume = 0;              // -100..100
+  int rate = 0;   // -100..100
+  int pitch = 0;  // -100..100
+  // -100..100; the server's default is its loudest.
+  int volume = 100;
   std::string synthesisVoice;  // empty: the engine's current voice
 };
 
