@@ -14,6 +14,7 @@
 #include "say_tool.h"
 #include "support/test_files.h"
 #include "text_prep.h"
+#include "tools/marker_engine.h"
 #include "tools/tool_runner.h"
 
 namespace vesk::test {
@@ -21,9 +22,6 @@ namespace {
 
 namespace say = vesk::say;
 namespace sd = vesk::sd;
-
-constexpr int32_t kA = 8, kB = 424, kC = 840, kPause = 24;
-constexpr std::size_t kUnitSamples = 50;
 
 // ---- Pure parts ----------------------------------------------------------
 
@@ -115,28 +113,6 @@ TEST(SdVeskText, EscapesAudioSoThatNoLineBreakRemains) {
 }
 
 // ---- The module on its pipes ---------------------------------------------
-
-// An engine directory with marker voices: every sample tells the unit.
-class EngineDir {
- public:
-  EngineDir() {
-    std::filesystem::copy_file(VESK_ENGINE_LIBRARY,
-                               dir.path() / say::kEngineFileName);
-  }
-  void AddVoice(const std::string& name, int32_t rate,
-                std::size_t samplesPerUnit = kUnitSamples) {
-    dir.Write(name + ".vl",
-              BuildMarkerVoice(rate, {kA, kB, kC, kPause}, samplesPerUnit));
-  }
-  TempDir dir;
-};
-
-std::vector<int16_t> Units(const std::vector<int32_t>& units,
-                           std::size_t perUnit = kUnitSamples) {
-  std::vector<int16_t> out;
-  for (int32_t unit : units) out.insert(out.end(), perUnit, int16_t(unit));
-  return out;
-}
 
 // What the module said after a command: its lines, with each audio block
 // as one "705" line and its samples collected.
@@ -356,12 +332,12 @@ TEST_F(SdVeskModule, SpeaksSsmlPieceByPieceWithEachMarkAfterItsPiece) {
       said.lines,
       Lines({"701 BEGIN", "705", "705", "700-one", "700 INDEX MARK", "705",
              "700-two", "700 INDEX MARK", "705", "705", "705", "702 END"}));
-  EXPECT_EQ(said.samples, Units({kA, kB, kC, kB, kPause, kA}));
+  EXPECT_EQ(said.samples, Expected({kA, kB, kC, kB, kPause, kA}));
   EXPECT_EQ(said.sampleRates, std::vector<int32_t>(6, 16000));
 
   // Characters and keys: said as the character, names spelled.
-  EXPECT_EQ(Speak(*module, "c", "CHAR").samples, Units({kC}));
-  EXPECT_EQ(Speak(*module, "shift_b", "KEY").samples, Units({kB}));
+  EXPECT_EQ(Speak(*module, "c", "CHAR").samples, Expected({kC}));
+  EXPECT_EQ(Speak(*module, "shift_b", "KEY").samples, Expected({kB}));
   const Said icon = Speak(*module, "message-new", "SOUND_ICON");
   EXPECT_EQ(icon.lines, Lines({"701 BEGIN", "702 END"}));
 }
@@ -444,7 +420,7 @@ TEST_F(SdVeskModule, StopsBetweenChunksAndSaysNothingAfterStop) {
   // Stopped for good: the next message is spoken whole.
   const Said next = Speak(*module, "b");
   EXPECT_EQ(next.lines, Lines({"701 BEGIN", "705", "702 END"}));
-  EXPECT_EQ(next.samples, Units({kB}, 16000));
+  EXPECT_EQ(next.samples, Expected({kB}, 16000));
   module->Send("STOP\nQUIT\n");
   EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
 }
@@ -463,7 +439,7 @@ TEST_F(SdVeskModule, PausesAtTheNextMarkAfterFinishingThePiece) {
             Lines({"700-here", "700 INDEX MARK", "704 PAUSE"}));
   // The whole first piece and nothing of the second.
   EXPECT_EQ(paused.blocks, 19u);
-  EXPECT_EQ(paused.samples, Units(std::vector<int32_t>(19, kA), 16000));
+  EXPECT_EQ(paused.samples, Expected(std::vector<int32_t>(19, kA), 16000));
   module->Send("QUIT\n");
   EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
 }
@@ -476,7 +452,7 @@ TEST_F(SdVeskModule, KeepsTheVoiceWhenAskedForOneThatDoesNotExist) {
   EXPECT_EQ(Speak(*module, "a").sampleRates, std::vector<int32_t>{22050});
   Set(*module, "synthesis_voice=no such voice\n");
   const Said said = Speak(*module, "a");
-  EXPECT_EQ(said.samples, Units({kA}, 7));
+  EXPECT_EQ(said.samples, Expected({kA}, 7));
   EXPECT_EQ(said.sampleRates, std::vector<int32_t>{22050});
   EXPECT_NE(ErrorText().find("no voice named \"no such voice\""),
             std::string::npos)
@@ -508,7 +484,7 @@ TEST_F(SdVeskModule, ReadsMalformedSsmlAndAMegabyteOfText) {
   auto module = StartReady();
   const Said malformed =
       Speak(*module, "<speak>a < b &bogus <mark name=\"x/>c<<>></");
-  EXPECT_EQ(malformed.samples, Units({kA, kB, kB, kC}, 2));
+  EXPECT_EQ(malformed.samples, Expected({kA, kB, kB, kC}, 2));
   // Mostly characters this voice has no unit for, so that the test reads
   // a megabyte of text, not hours of audio.
   const std::string line = "ab \u4E2D\u6587\u6CA1\u6709\u58F0\u97F3 xyz\n";
