@@ -440,6 +440,14 @@ TEST_F(SdVeskModule, PausesAtTheNextMarkAfterFinishingThePiece) {
   // The whole first piece and nothing of the second.
   EXPECT_EQ(paused.blocks, 19u);
   EXPECT_EQ(paused.samples, Expected(std::vector<int32_t>(19, kA), 16000));
+  // At the last mark, with only blanks after it, the message just ends.
+  Message(*module, "SPEAK",
+          "<speak>" + std::string(20, 'a') + "<mark name=\"last\"/> </speak>");
+  EXPECT_EQ(module->Until("705").lines, Lines({"701 BEGIN", "705"}));
+  module->Send("PAUSE\n");
+  const Said ended = module->Until("702 END");
+  EXPECT_EQ(Lines(ended.lines.end() - 3, ended.lines.end()),
+            Lines({"700-last", "700 INDEX MARK", "702 END"}));
   module->Send("QUIT\n");
   EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
 }

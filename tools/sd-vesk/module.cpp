@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
@@ -246,7 +247,14 @@ class Speaker {
         }
         out_.Write("700-" + name + "\n700 INDEX MARK\n");
       }
-      const bool more = i + 1 < message.pieces.size();
+      // A pause stops at a mark, unless only blanks follow it: then the
+      // message has simply been spoken.
+      const bool more = std::any_of(
+          message.pieces.begin() + std::ptrdiff_t(i) + 1, message.pieces.end(),
+          [](const SpeechPiece& next) {
+            return !next.marks.empty() ||
+                   next.text.find_first_not_of(" \t\r\n") != std::string::npos;
+          });
       if (pause_ && more && !piece.marks.empty()) {
         out_.Write("704 PAUSE\n");
         return;
