@@ -103,6 +103,12 @@ row('Stop during speech, return time p50 / p99, us',
     `${fmt(num('engine.stop_p50_us'))} / ${fmt(num('engine.stop_p99_us'))}`, '', '',
     'p99 <= 200 us', num('engine.stop_p99_us') <= 200);
 
+const sdRatio = ratio(num('sd.espeak.first_block_ms'), num('sd.vesk.first_block_ms'));
+row('Speech Dispatcher module, SPEAK to first audio block / to 702 END, sentence, median ms',
+    `${fmt(num('sd.vesk.first_block_ms'))} / ${fmt(num('sd.vesk.end_ms'))}`,
+    `sd_espeak-ng ${fmt(num('sd.espeak.first_block_ms'))} / ${fmt(num('sd.espeak.end_ms'))}`,
+    `first block ${times(sdRatio)} sooner`, 'first block <= 1/5 sd_espeak-ng', sdRatio >= 5);
+
 const table = (header, body) =>
   [`| ${header.join(' | ')} |`, `|${header.map(() => '---').join('|')}|`,
    ...body.map((r) => `| ${r.join(' | ')} |`)].join('\n');

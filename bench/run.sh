@@ -6,7 +6,8 @@
 #
 # Needs the bench build in BUILD_DIR, the shipped dictionaries and the default
 # voice in DATA_DIR (default build/engine, from `make data` and `make voice`),
-# node with data/node_modules (pinyin-pro), espeak-ng and sox.
+# node with data/node_modules (pinyin-pro), espeak-ng, sox, and
+# speech-dispatcher-espeak-ng with /usr/bin/python3 for the module latency.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -86,6 +87,15 @@ emit espeak.audio_s "$audio"
 emit espeak.cpu_s "$cpu"
 emit espeak.audio_s_per_cpu_s "$(awk -v a="$audio" -v c="$cpu" 'BEGIN {printf "%.6g", a / c}')"
 rm -f "$out/espeak.tmp" "$out/espeak.wav"
+
+echo "bench: speech-dispatcher modules, SPEAK to the first audio block and to END"
+[[ -x $build/tools/sd-vesk/sd_vesk ]] || fail "no $build/tools/sd-vesk/sd_vesk"
+printf 'VeskEngine "%s"\n' "$engine" >"$out/vesk.conf"
+/usr/bin/python3 "$root/bench/sd_module_latency.py" vesk \
+  "$build/tools/sd-vesk/sd_vesk" "$out/vesk.conf" | tee -a "$results"
+/usr/bin/python3 "$root/bench/sd_module_latency.py" espeak \
+  /usr/lib/speech-dispatcher-modules/sd_espeak-ng \
+  /etc/speech-dispatcher/modules/espeak-ng.conf | tee -a "$results"
 
 echo "bench: engine parts (Google Benchmark)"
 for program in "$build"/bench/bench_*; do

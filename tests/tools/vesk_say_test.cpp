@@ -9,42 +9,13 @@
 
 #include "say_tool.h"
 #include "support/test_files.h"
+#include "tools/marker_engine.h"
 #include "tools/tool_runner.h"
 
 namespace vesk::test {
 namespace {
 
 namespace say = vesk::say;
-
-constexpr int32_t kA = 8, kB = 424, kC = 840, kPause = 24;
-constexpr std::size_t kUnitSamples = 50;
-
-// An engine directory as a host finds it: the library and a marker voice
-// whose every sample tells which unit is playing.
-class EngineDir {
- public:
-  EngineDir() {
-    std::filesystem::copy_file(VESK_ENGINE_LIBRARY,
-                               dir.path() / say::kEngineFileName);
-  }
-  void AddVoice(const std::string& name, int32_t rate,
-                std::size_t samplesPerUnit = kUnitSamples) {
-    dir.Write(name + ".vl",
-              BuildMarkerVoice(rate, {kA, kB, kC, kPause}, samplesPerUnit));
-  }
-  std::string path() const { return dir.path().string(); }
-  TempDir dir;
-};
-
-// The samples the marker voice plays for a sequence of units.
-std::vector<int16_t> Expected(const std::vector<int32_t>& units,
-                              std::size_t perUnit = kUnitSamples,
-                              int gain = 1) {
-  std::vector<int16_t> out;
-  for (int32_t unit : units)
-    out.insert(out.end(), perUnit, int16_t(unit * gain));
-  return out;
-}
 
 std::vector<int16_t> ReadWav(const std::filesystem::path& path, int& rate) {
   SF_INFO info{};
