@@ -112,10 +112,11 @@ struct World {
     Require(lexicon.loadPhraseDictionary(phrases.path()), "phrases");
     const auto units = UnitsToRecord(lexicon);
     // A unit of 20000 samples is longer than one second at 16 kHz.
-    engine.voices.Add(MakeVoice(u"a16k", 16000, units, 200));
-    engine.voices.Add(MakeVoice(u"b8k-long", 8000, {24, 4992, 10113}, 20000));
-    engine.voices.Add(MakeVoice(u"c-rate0", 0, units, 37));
-    engine.voices.Add(MakeVoice(u"d-rate1", 1, {24, 10113}, 3));
+    engine.worker.voices.Add(MakeVoice(u"a16k", 16000, units, 200));
+    engine.worker.voices.Add(
+        MakeVoice(u"b8k-long", 8000, {24, 4992, 10113}, 20000));
+    engine.worker.voices.Add(MakeVoice(u"c-rate0", 0, units, 37));
+    engine.worker.voices.Add(MakeVoice(u"d-rate1", 1, {24, 10113}, 3));
     engine.playCallback.store(&Play);
   }
 };
@@ -126,9 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   static World* world = new World;  // outlives every run
   if (size < 4) return 0;
   vesk::EngineState& engine = world->engine;
-  engine.rate.store(data[0] % 101);
-  engine.pitch.store(data[1] % 101);
-  engine.volume.store(data[2] % 101);
+  engine.worker.rate.store(data[0] % 101);
+  engine.worker.pitch.store(data[1] % 101);
+  engine.worker.volume.store(data[2] % 101);
   static const std::u16string names[] = {u"a16k",    u"b8k-long", u"c-rate0",
                                          u"d-rate1", u"",         u"missing"};
   vesk::UtteranceRequest request;
@@ -142,9 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   if (request.text.empty()) return 0;
 
-  const auto voice = engine.voices.Resolve(request.voiceName);
+  const auto voice = engine.worker.voices.Resolve(request.voiceName);
   const auto settings = vesk::ComputeUtteranceSettings(
-      engine.rate.load(), engine.pitch.load(), engine.volume.load());
+      engine.worker.rate.load(), engine.worker.pitch.load(),
+      engine.worker.volume.load());
   calls = Calls{};
   calls.expectedVoice = voice->name;
   calls.chunkBytes = 2 * vesk::ChunkSamplesFor(voice->sampleRate);
@@ -152,10 +154,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                        !vesk::SonicAcceptsSampleRate(voice->sampleRate);
   calls.userValue = request.userValue;
 
-  engine.running.store(true);
-  engine.paused.store(false);
-  vesk::SpeakUtterance(engine, request, world->lexicon);
+  engine.worker.running.store(true);
+  engine.worker.paused.store(false);
+  vesk::SpeakUtterance(engine.worker, request, world->lexicon);
   Require(calls.completions == 1, "one completion call at the natural end");
-  Require(!engine.running.load(), "running cleared at the end");
+  Require(!engine.worker.running.load(), "running cleared at the end");
   return 0;
 }

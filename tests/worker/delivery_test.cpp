@@ -32,7 +32,7 @@ class DeliveryTest : public WorkerTest {
  protected:
   const uint8_t* UnitBytes(const std::string& voice, int32_t unit) {
     uint32_t length = 0;
-    return engine.voices.Find(U16(voice))->GetUnit(unit, length);
+    return context.voices.Find(U16(voice))->GetUnit(unit, length);
   }
 
   // Every sample call is even, non-empty and at most one second.
@@ -102,10 +102,10 @@ TEST_F(DeliveryTest, NegativeSampleRateChunksLikeAnUnknownRate) {
 TEST_F(DeliveryTest, SampleRateSonicCannotHandleFallsBackToDirectWithVolume) {
   for (int32_t rate : {0, 8, -16000}) {
     SCOPED_TRACE(rate);
-    engine.voices.Clear();
+    context.voices.Clear();
     AddVoice("v", rate, {{kPunctuationUnit, {100, -100, 7}}});
-    engine.pitch.store(60);
-    engine.volume.store(100);
+    context.pitch.store(60);
+    context.volume.store(100);
     const std::size_t before = recorder.Count();
     Speak(u".");
     const auto chunks = recorder.Chunks();
@@ -153,7 +153,7 @@ std::vector<uint8_t> OddOffsetVoice(int32_t sampleRate) {
 TEST_F(DeliveryTest, UnitAtAnOddOffsetIsDeliveredAsStored) {
   const auto bytes = OddOffsetVoice(16000);
   AddVoiceFile("v", bytes);
-  engine.volume.store(100);
+  context.volume.store(100);
   Speak(u".");
   uint32_t offset = 0;
   std::memcpy(&offset, &bytes[EntryAt(kPunctuationUnit)], 4);
@@ -168,7 +168,7 @@ TEST_F(DeliveryTest, UnitAtAnOddOffsetIsDeliveredAsStored) {
 
 TEST_F(DeliveryTest, UnitAtAnOddOffsetGoesThroughTheStream) {
   AddVoiceFile("v", OddOffsetVoice(16000));
-  engine.pitch.store(70);
+  context.pitch.store(70);
   Speak(u"..");
   ExpectChunksWithin(16000);
   EXPECT_GT(AllSamples().size(), 0u);
@@ -176,7 +176,7 @@ TEST_F(DeliveryTest, UnitAtAnOddOffsetGoesThroughTheStream) {
 
 TEST_F(DeliveryTest, FullVolumeDoublesAndClamps) {
   AddVoice("v", 16000, {{kPunctuationUnit, {20000, -20000, 100, -1}}});
-  engine.volume.store(100);
+  context.volume.store(100);
   Speak(u".");
   EXPECT_EQ(AllSamples(), (std::vector<int16_t>{32767, -32768, 200, -2}));
   EXPECT_FALSE(AnyChunkPointsIntoVoice("v"));
@@ -190,7 +190,7 @@ TEST_F(DeliveryTest, FullVolumeDoublesAndClamps) {
 
 TEST_F(DeliveryTest, QuarterVolumeHalvesTowardZero) {
   AddVoice("v", 16000, {{kPunctuationUnit, {1001, -1001, 1, -1}}});
-  engine.volume.store(25);
+  context.volume.store(25);
   Speak(u"..");
   EXPECT_EQ(AllSamples(),
             (std::vector<int16_t>{500, -500, 0, 0, 500, -500, 0, 0}));
@@ -198,7 +198,7 @@ TEST_F(DeliveryTest, QuarterVolumeHalvesTowardZero) {
 
 TEST_F(DeliveryTest, ZeroVolumeStillDeliversEveryChunkSilenced) {
   AddMarkerVoice("v", 1000, {kPunctuationUnit}, 2500);
-  engine.volume.store(0);
+  context.volume.store(0);
   Speak(u".");
   const auto chunks = recorder.Chunks();
   ASSERT_EQ(chunks.size(), 4u);
@@ -210,7 +210,7 @@ TEST_F(DeliveryTest, ZeroVolumeStillDeliversEveryChunkSilenced) {
 
 TEST_F(DeliveryTest, ScaledLongUnitIsChunkedLikeTheDirectOne) {
   AddMarkerVoice("v", 1000, {kPunctuationUnit}, 2500);
-  engine.volume.store(100);
+  context.volume.store(100);
   Speak(u".");
   ExpectChunksWithin(1000);
   EXPECT_EQ(AllSamples(), std::vector<int16_t>(2500, 2 * kPunctuationUnit));
@@ -220,7 +220,7 @@ TEST_F(DeliveryTest, RatesNearTheMiddleNeedNoStream) {
   AddMarkerVoice("v", 16000, {kPunctuationUnit});
   for (int32_t rate : {48, 50, 52}) {
     SCOPED_TRACE(rate);
-    engine.rate.store(rate);
+    context.rate.store(rate);
     const std::size_t before = recorder.Count();
     Speak(u".");
     const auto chunks = recorder.Chunks();
@@ -234,7 +234,7 @@ TEST_F(DeliveryTest, RatesNearTheMiddleNeedNoStream) {
 TEST_F(DeliveryTest, FullRateGivesAboutHalfTheSamples) {
   const int32_t sampleRate = 16000;
   AddVoice("v", sampleRate, {{kPunctuationUnit, Tone(16000, sampleRate)}});
-  engine.rate.store(100);
+  context.rate.store(100);
   Speak(u"...");
   ExpectChunksWithin(sampleRate);
   const double ratio = double(AllSamples().size()) / (3.0 * 16000);
@@ -246,7 +246,7 @@ TEST_F(DeliveryTest, FullRateGivesAboutHalfTheSamples) {
 TEST_F(DeliveryTest, SlowestRateStreamStillChunksAtOneSecond) {
   const int32_t sampleRate = 8000;
   AddVoice("v", sampleRate, {{kPunctuationUnit, Tone(16000, sampleRate)}});
-  engine.rate.store(0);
+  context.rate.store(0);
   Speak(u".");
   ExpectChunksWithin(sampleRate);
   const double ratio = double(AllSamples().size()) / 16000.0;
@@ -257,7 +257,7 @@ TEST_F(DeliveryTest, SlowestRateStreamStillChunksAtOneSecond) {
 TEST_F(DeliveryTest, PitchChangeGoesThroughAStreamAtTheSameLength) {
   const int32_t sampleRate = 16000;
   AddVoice("v", sampleRate, {{kPunctuationUnit, Tone(16000, sampleRate)}});
-  engine.pitch.store(60);
+  context.pitch.store(60);
   Speak(u".");
   ExpectChunksWithin(sampleRate);
   EXPECT_FALSE(AnyChunkPointsIntoVoice("v"));
@@ -269,8 +269,8 @@ TEST_F(DeliveryTest, PitchChangeGoesThroughAStreamAtTheSameLength) {
 TEST_F(DeliveryTest, StreamOutputIsScaledByTheVolume) {
   const int32_t sampleRate = 16000;
   AddVoice("v", sampleRate, {{kPunctuationUnit, Tone(16000, sampleRate)}});
-  engine.pitch.store(60);
-  engine.volume.store(0);
+  context.pitch.store(60);
+  context.volume.store(0);
   Speak(u".");
   ExpectChunksWithin(sampleRate);
   const auto all = AllSamples();
@@ -281,7 +281,7 @@ TEST_F(DeliveryTest, StreamOutputIsScaledByTheVolume) {
 TEST_F(DeliveryTest, SettingsAreReadOnceAtTheStart) {
   AddMarkerVoice("v", 1000, {kPunctuationUnit}, 2500);
   recorder.hook = [&](std::size_t index, const DeliveredChunk&) {
-    if (index == 0) engine.volume.store(100);
+    if (index == 0) context.volume.store(100);
   };
   Speak(u".");
   EXPECT_EQ(AllSamples(), MarkerSamples(kPunctuationUnit, 2500));
