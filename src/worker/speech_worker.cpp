@@ -9,6 +9,7 @@
 
 #include "frontend/number_reading.h"
 #include "frontend/phonetic_tables.h"
+#include "frontend/text_runs.h"
 
 namespace vesk {
 
@@ -20,27 +21,6 @@ constexpr int32_t kDefaultChunkSamples = 8000;
 constexpr int32_t kMinSonicSampleRate = 1000;
 constexpr int32_t kMaxSonicSampleRate = 768000;
 constexpr int32_t kFallbackTones[] = {1, 2, 3, 4, 0};
-
-bool IsHan(char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; }
-bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsAsciiLetter(char16_t c) {
-  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-bool IsSentenceMark(char16_t c) {
-  switch (c) {
-    case u'!':
-    case u',':
-    case u'.':
-    case u'?':
-    case u'\u3002':
-    case u'\uFF01':
-    case u'\uFF0C':
-    case u'\uFF1F':
-      return true;
-    default:
-      return false;
-  }
-}
 
 // The units found for the syllables of one utterance. Text repeats its
 // syllables, and each search costs several table lookups; the voice is fixed
@@ -165,37 +145,40 @@ class Utterance {
 
 void Utterance::Walk(std::u16string_view text, const PinyinLexicon& lexicon) {
   std::size_t i = 0;
-  const std::size_t length = text.size();
-  while (i < length && Running()) {
-    const char16_t c = text[i];
-    std::size_t end = i + 1;
-    if (IsHan(c)) {
-      while (end < length && IsHan(text[end])) ++end;
-      PlaySyllables(lexicon.convert(text.substr(i, end - i)), true);
-    } else if (IsAsciiDigit(c)) {
-      while (end < length && IsAsciiDigit(text[end])) ++end;
-      const std::u16string_view digits = text.substr(i, end - i);
-      const std::u16string reading = ReadNumber(digits);
-      if (!reading.empty()) {
-        PlaySyllables(lexicon.convert(reading), false);
-      } else {
-        for (char16_t digit : digits) {
+  while (i < text.size() && Running()) {
+    const std::size_t end = RunEnd(text, i);
+    const std::u16string_view run = text.substr(i, end - i);
+    switch (ClassifyCharacter(text[i])) {
+      case TextRun::Han:
+        PlaySyllables(lexicon.convert(run), true);
+        break;
+      case TextRun::Digits: {
+        const std::u16string reading = ReadNumber(run);
+        if (!reading.empty()) {
+          PlaySyllables(lexicon.convert(reading), false);
+          break;
+        }
+        for (char16_t digit : run) {
           if (!Running()) break;
           const auto unit = DigitUnit(digit);
           if (unit && voice_.HasUnit(*unit)) PlayUnit(*unit);
         }
+        break;
       }
-    } else if (IsAsciiLetter(c)) {
-      while (end < length && IsAsciiLetter(text[end])) ++end;
-      for (std::size_t k = i; k < end; ++k) {
-        if (!Running()) break;
-        char letter = static_cast<char>(text[k]);
-        if (letter >= 'A' && letter <= 'Z') letter = char(letter - 'A' + 'a');
-        const auto unit = LetterUnit(letter);
-        if (unit && voice_.HasUnit(*unit)) PlayUnit(*unit);
-      }
-    } else if (IsSentenceMark(c)) {
-      if (voice_.HasUnit(kPunctuationUnit)) PlayUnit(kPunctuationUnit);
+      case TextRun::Letters:
+        for (char16_t c : run) {
+          if (!Running()) break;
+          char letter = static_cast<char>(c);
+          if (letter >= 'A' && letter <= 'Z') letter = char(letter - 'A' + 'a');
+          const auto unit = LetterUnit(letter);
+          if (unit && voice_.HasUnit(*unit)) PlayUnit(*unit);
+        }
+        break;
+      case TextRun::SentenceMark:
+        if (voice_.HasUnit(kPunctuationUnit)) PlayUnit(kPunctuationUnit);
+        break;
+      case TextRun::Other:
+        break;
     }
     i = end;
   }

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include "frontend/text_runs.h"
 #include "platform/platform.h"
 
 namespace vesk::say {
@@ -9,12 +10,6 @@ namespace vesk::say {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-bool IsChinese(char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; }
-bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsAsciiLetter(char16_t c) {
-  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
 
 template <typename T>
 bool Resolve(void* handle, const char* name, T& out, std::string& error) {
@@ -87,8 +82,7 @@ void Utf8Decoder::Finish(std::u16string& out) {
 }
 
 bool IsSafeCutAfter(char16_t c) {
-  return !IsChinese(c) && !IsAsciiDigit(c) && !IsAsciiLetter(c) &&
-         !(c >= 0xD800 && c <= 0xDBFF);
+  return !Continues(ClassifyCharacter(c)) && !(c >= 0xD800 && c <= 0xDBFF);
 }
 
 std::size_t NextPieceLength(std::u16string_view text, std::size_t limit,
