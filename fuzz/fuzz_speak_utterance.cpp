@@ -13,6 +13,7 @@
 #include "lexicon/dictionary_file.h"
 #include "lexicon/pinyin_lexicon.h"
 #include "support/test_files.h"
+#include "voice/voice_file.h"
 #include "worker/speech_worker.h"
 
 namespace {
@@ -88,15 +89,13 @@ vesk::Voice MakeVoice(const std::u16string& name, int32_t sampleRate,
   voice.name = name;
   voice.sampleRate = sampleRate;
   voice.data = vesk::test::BuildMarkerVoice(sampleRate, units, samplesPerUnit);
-  // The table as the loader reads it: entry k at 24 + 8k.
+  // The table as the loader reads it.
   for (int32_t index : units) {
-    const std::size_t at = 24 + 8 * std::size_t(index);
-    auto u32 = [&](std::size_t p) {
-      return uint32_t(voice.data[p]) | uint32_t(voice.data[p + 1]) << 8 |
-             uint32_t(voice.data[p + 2]) << 16 |
-             uint32_t(voice.data[p + 3]) << 24;
-    };
-    voice.units[index] = {u32(at), u32(at + 4)};
+    const uint8_t* entry =
+        voice.data.data() + vesk::voicefile::EntryPosition(index);
+    voice.units[index] = {
+        vesk::voicefile::ReadU32(entry),
+        vesk::voicefile::ReadU32(entry + vesk::voicefile::kEntryLengthOffset)};
   }
   return voice;
 }

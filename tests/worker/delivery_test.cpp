@@ -8,17 +8,15 @@
 #include <vector>
 
 #include "frontend/phonetic_tables.h"
+#include "voice/voice_file.h"
 #include "worker_fixture.h"
 
 namespace vesk::test {
 namespace {
 
 void PutU32(std::vector<uint8_t>& bytes, std::size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = uint8_t(value >> (8 * i));
+  voicefile::PutU32(&bytes[at], value);
 }
-
-// Byte position of unit index's table entry in a BuildVoiceFile result.
-std::size_t EntryAt(int32_t index) { return 24 + 8 * std::size_t(index); }
 
 std::vector<int16_t> Tone(std::size_t count, int32_t sampleRate) {
   std::vector<int16_t> samples(count);
@@ -117,7 +115,7 @@ TEST_F(DeliveryTest, SampleRateSonicCannotHandleFallsBackToDirectWithVolume) {
 
 TEST_F(DeliveryTest, OddLengthUnitDropsItsLastByte) {
   auto bytes = BuildVoiceFile(16000, Loadable({{kPunctuationUnit, {5, 6, 7}}}));
-  PutU32(bytes, EntryAt(kPunctuationUnit) + 4, 5);
+  PutU32(bytes, voicefile::EntryPosition(kPunctuationUnit) + 4, 5);
   AddVoiceFile("v", bytes);
   Speak(u".");
   const auto chunks = recorder.Chunks();
@@ -128,7 +126,7 @@ TEST_F(DeliveryTest, OddLengthUnitDropsItsLastByte) {
 
 TEST_F(DeliveryTest, OneByteUnitPlaysNothing) {
   auto bytes = BuildVoiceFile(16000, Loadable({{kPunctuationUnit, {5}}}));
-  PutU32(bytes, EntryAt(kPunctuationUnit) + 4, 1);
+  PutU32(bytes, voicefile::EntryPosition(kPunctuationUnit) + 4, 1);
   AddVoiceFile("v", bytes);
   Speak(u"..");
   const auto chunks = recorder.Chunks();
@@ -144,9 +142,9 @@ std::vector<uint8_t> OddOffsetVoice(int32_t sampleRate) {
   auto bytes =
       BuildVoiceFile(sampleRate, Loadable({{kPunctuationUnit, samples}}));
   uint32_t offset = 0;
-  std::memcpy(&offset, &bytes[EntryAt(kPunctuationUnit)], 4);
-  PutU32(bytes, EntryAt(kPunctuationUnit), offset + 1);
-  PutU32(bytes, EntryAt(kPunctuationUnit) + 4, 798);
+  std::memcpy(&offset, &bytes[voicefile::EntryPosition(kPunctuationUnit)], 4);
+  PutU32(bytes, voicefile::EntryPosition(kPunctuationUnit), offset + 1);
+  PutU32(bytes, voicefile::EntryPosition(kPunctuationUnit) + 4, 798);
   return bytes;
 }
 
@@ -156,7 +154,7 @@ TEST_F(DeliveryTest, UnitAtAnOddOffsetIsDeliveredAsStored) {
   context.volume.store(100);
   Speak(u".");
   uint32_t offset = 0;
-  std::memcpy(&offset, &bytes[EntryAt(kPunctuationUnit)], 4);
+  std::memcpy(&offset, &bytes[voicefile::EntryPosition(kPunctuationUnit)], 4);
   std::vector<int16_t> expected(399);
   for (std::size_t k = 0; k < expected.size(); ++k) {
     int16_t s;
