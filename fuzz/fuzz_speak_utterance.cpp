@@ -74,10 +74,10 @@ std::vector<int32_t> UnitsToRecord(const vesk::PinyinLexicon& lexicon) {
     }
   }
   for (char16_t d = u'0'; d <= u'9'; ++d) {
-    if (auto unit = vesk::DigitUnit(d)) units.insert(*unit);
+    if (const int32_t unit = vesk::DigitUnit(d); unit >= 0) units.insert(unit);
   }
   for (char l = 'a'; l <= 'z'; l += 2) {
-    if (auto unit = vesk::LetterUnit(l)) units.insert(*unit);
+    if (const int32_t unit = vesk::LetterUnit(l); unit >= 0) units.insert(unit);
   }
   return {units.begin(), units.end()};
 }

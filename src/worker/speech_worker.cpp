@@ -160,8 +160,8 @@ void Utterance::Walk(std::u16string_view text, const PinyinLexicon& lexicon) {
         }
         for (char16_t digit : run) {
           if (!Running()) break;
-          const auto unit = DigitUnit(digit);
-          if (unit && voice_.HasUnit(*unit)) PlayUnit(*unit);
+          const int32_t unit = DigitUnit(digit);
+          if (unit >= 0 && voice_.HasUnit(unit)) PlayUnit(unit);
         }
         break;
       }
@@ -170,8 +170,8 @@ void Utterance::Walk(std::u16string_view text, const PinyinLexicon& lexicon) {
           if (!Running()) break;
           char letter = static_cast<char>(c);
           if (letter >= 'A' && letter <= 'Z') letter = char(letter - 'A' + 'a');
-          const auto unit = LetterUnit(letter);
-          if (unit && voice_.HasUnit(*unit)) PlayUnit(*unit);
+          const int32_t unit = LetterUnit(letter);
+          if (unit >= 0 && voice_.HasUnit(unit)) PlayUnit(unit);
         }
         break;
       case TextRun::SentenceMark:

@@ -192,14 +192,14 @@ TEST_F(ControlTest, StoppedWorkerIgnoresAPauseMeantForTheNextUtterance) {
 }
 
 TEST_F(ControlTest, ThrowingPlayCallbackDoesNotEndTheUtterance) {
-  AddMarkerVoice("v", 1000, {kPunctuationUnit, LetterUnit('a').value()}, 1500);
+  AddMarkerVoice("v", 1000, {kPunctuationUnit, LetterUnit('a')}, 1500);
   DeliverThroughEngine();
   recorder.hook = [](std::size_t, const DeliveredChunk&) {
     throw std::runtime_error("fault in the host");
   };
   Speak(u"a.");
   EXPECT_EQ(PlayedUnits(1500),
-            (std::vector<int32_t>{LetterUnit('a').value(), kPunctuationUnit}));
+            (std::vector<int32_t>{LetterUnit('a'), kPunctuationUnit}));
   EXPECT_EQ(CompletionCount(), 1u);
   EXPECT_FALSE(context.running.load());
 }

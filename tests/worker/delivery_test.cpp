@@ -71,7 +71,7 @@ TEST_F(DeliveryTest, UnitLongerThanOneSecondComesInOneSecondPiecesInPlace) {
 }
 
 TEST_F(DeliveryTest, DefaultSettingsDeliverEveryChunkStraightFromTheVoice) {
-  AddMarkerVoice("v", 16000, {LetterUnit('a').value(), kPunctuationUnit});
+  AddMarkerVoice("v", 16000, {LetterUnit('a'), kPunctuationUnit});
   Speak(u"a.a");
   const auto chunks = recorder.Chunks();
   ASSERT_EQ(chunks.size(), 4u);

@@ -15,8 +15,8 @@ int32_t U(const char* pinyin, int32_t tone) {
   return SyllableUnitIndex(pinyin, tone);
 }
 
-int32_t Letter(char c) { return *LetterUnit(c); }
-int32_t Digit(char16_t c) { return *DigitUnit(c); }
+int32_t Letter(char c) { return LetterUnit(c); }
+int32_t Digit(char16_t c) { return DigitUnit(c); }
 
 constexpr char kCharDictionary[] =
     "你: nǐ\n"

@@ -134,20 +134,10 @@ EngineLibrary::EngineLibrary(const std::filesystem::path& path) {
     error_ = message != nullptr ? message : "cannot load " + path.string();
     return;
   }
-  Resolve(handle_, "VeskSynthInitialize", api_.Initialize, error_);
-  Resolve(handle_, "VeskSynthUninitialize", api_.Uninitialize, error_);
-  Resolve(handle_, "VeskSynthGetInfo", api_.GetInfo, error_);
-  Resolve(handle_, "VeskSynthGetVoiceList", api_.GetVoiceList, error_);
-  Resolve(handle_, "VeskSynthPrepareVoice", api_.PrepareVoice, error_);
-  Resolve(handle_, "VeskSynthGetAudioFormat", api_.GetAudioFormat, error_);
-  Resolve(handle_, "VeskSynthSetRate", api_.SetRate, error_);
-  Resolve(handle_, "VeskSynthSetPitch", api_.SetPitch, error_);
-  Resolve(handle_, "VeskSynthSetVolume", api_.SetVolume, error_);
-  Resolve(handle_, "VeskSynthSetPlayCallback", api_.SetPlayCallback, error_);
-  Resolve(handle_, "VeskSynthSpeak", api_.Speak, error_);
-  Resolve(handle_, "VeskSynthStop", api_.Stop, error_);
-  Resolve(handle_, "VeskSynthPause", api_.Pause, error_);
-  Resolve(handle_, "VeskSynthResume", api_.Resume, error_);
+#define VESK_SAY_RESOLVE(verb) \
+  Resolve(handle_, VESK_EXPORT_NAME(verb), api_.verb, error_);
+  VESK_FOR_EACH_EXPORT(VESK_SAY_RESOLVE)
+#undef VESK_SAY_RESOLVE
   if (!error_.empty()) {
     error_ = path.string() + " is not a Vesk engine: " + error_;
     ::dlclose(handle_);
