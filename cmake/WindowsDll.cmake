@@ -10,7 +10,7 @@ else()
 endif()
 
 set_target_properties(vesksynth PROPERTIES PREFIX "" OUTPUT_NAME VeskSynth)
-target_sources(vesksynth PRIVATE ${PROJECT_SOURCE_DIR}/src/api/vesksynth.def)
+target_sources(vesksynth PRIVATE ${VESK_GENERATED_DIR}/vesksynth.def)
 target_link_options(vesksynth PRIVATE -static -static-libgcc -static-libstdc++
   -Wl,--kill-at)
 

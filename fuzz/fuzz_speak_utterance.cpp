@@ -13,6 +13,7 @@
 #include "lexicon/dictionary_file.h"
 #include "lexicon/pinyin_lexicon.h"
 #include "support/test_files.h"
+#include "voice/voice_file.h"
 #include "worker/speech_worker.h"
 
 namespace {
@@ -73,10 +74,10 @@ std::vector<int32_t> UnitsToRecord(const vesk::PinyinLexicon& lexicon) {
     }
   }
   for (char16_t d = u'0'; d <= u'9'; ++d) {
-    if (auto unit = vesk::DigitUnit(d)) units.insert(*unit);
+    if (const int32_t unit = vesk::DigitUnit(d); unit >= 0) units.insert(unit);
   }
   for (char l = 'a'; l <= 'z'; l += 2) {
-    if (auto unit = vesk::LetterUnit(l)) units.insert(*unit);
+    if (const int32_t unit = vesk::LetterUnit(l); unit >= 0) units.insert(unit);
   }
   return {units.begin(), units.end()};
 }
@@ -88,15 +89,13 @@ vesk::Voice MakeVoice(const std::u16string& name, int32_t sampleRate,
   voice.name = name;
   voice.sampleRate = sampleRate;
   voice.data = vesk::test::BuildMarkerVoice(sampleRate, units, samplesPerUnit);
-  // The table as the loader reads it: entry k at 24 + 8k.
+  // The table as the loader reads it.
   for (int32_t index : units) {
-    const std::size_t at = 24 + 8 * std::size_t(index);
-    auto u32 = [&](std::size_t p) {
-      return uint32_t(voice.data[p]) | uint32_t(voice.data[p + 1]) << 8 |
-             uint32_t(voice.data[p + 2]) << 16 |
-             uint32_t(voice.data[p + 3]) << 24;
-    };
-    voice.units[index] = {u32(at), u32(at + 4)};
+    const uint8_t* entry =
+        voice.data.data() + vesk::voicefile::EntryPosition(index);
+    voice.units[index] = {
+        vesk::voicefile::ReadU32(entry),
+        vesk::voicefile::ReadU32(entry + vesk::voicefile::kEntryLengthOffset)};
   }
   return voice;
 }
@@ -112,10 +111,11 @@ struct World {
     Require(lexicon.loadPhraseDictionary(phrases.path()), "phrases");
     const auto units = UnitsToRecord(lexicon);
     // A unit of 20000 samples is longer than one second at 16 kHz.
-    engine.voices.Add(MakeVoice(u"a16k", 16000, units, 200));
-    engine.voices.Add(MakeVoice(u"b8k-long", 8000, {24, 4992, 10113}, 20000));
-    engine.voices.Add(MakeVoice(u"c-rate0", 0, units, 37));
-    engine.voices.Add(MakeVoice(u"d-rate1", 1, {24, 10113}, 3));
+    engine.worker.voices.Add(MakeVoice(u"a16k", 16000, units, 200));
+    engine.worker.voices.Add(
+        MakeVoice(u"b8k-long", 8000, {24, 4992, 10113}, 20000));
+    engine.worker.voices.Add(MakeVoice(u"c-rate0", 0, units, 37));
+    engine.worker.voices.Add(MakeVoice(u"d-rate1", 1, {24, 10113}, 3));
     engine.playCallback.store(&Play);
   }
 };
@@ -126,9 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   static World* world = new World;  // outlives every run
   if (size < 4) return 0;
   vesk::EngineState& engine = world->engine;
-  engine.rate.store(data[0] % 101);
-  engine.pitch.store(data[1] % 101);
-  engine.volume.store(data[2] % 101);
+  engine.worker.rate.store(data[0] % 101);
+  engine.worker.pitch.store(data[1] % 101);
+  engine.worker.volume.store(data[2] % 101);
   static const std::u16string names[] = {u"a16k",    u"b8k-long", u"c-rate0",
                                          u"d-rate1", u"",         u"missing"};
   vesk::UtteranceRequest request;
@@ -142,9 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   if (request.text.empty()) return 0;
 
-  const auto voice = engine.voices.Resolve(request.voiceName);
+  const auto voice = engine.worker.voices.Resolve(request.voiceName);
   const auto settings = vesk::ComputeUtteranceSettings(
-      engine.rate.load(), engine.pitch.load(), engine.volume.load());
+      engine.worker.rate.load(), engine.worker.pitch.load(),
+      engine.worker.volume.load());
   calls = Calls{};
   calls.expectedVoice = voice->name;
   calls.chunkBytes = 2 * vesk::ChunkSamplesFor(voice->sampleRate);
@@ -152,10 +153,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                        !vesk::SonicAcceptsSampleRate(voice->sampleRate);
   calls.userValue = request.userValue;
 
-  engine.running.store(true);
-  engine.paused.store(false);
-  vesk::SpeakUtterance(engine, request, world->lexicon);
+  engine.worker.running.store(true);
+  engine.worker.paused.store(false);
+  vesk::SpeakUtterance(engine.worker, request, world->lexicon);
   Require(calls.completions == 1, "one completion call at the natural end");
-  Require(!engine.running.load(), "running cleared at the end");
+  Require(!engine.worker.running.load(), "running cleared at the end");
   return 0;
 }

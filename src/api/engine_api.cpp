@@ -75,10 +75,10 @@ bool GetVoiceList(EngineState& engine, char16_t** names, uint32_t* count) {
   if (count == nullptr) return false;
   std::lock_guard lock(engine.controlMutex);
   if (names == nullptr) {
-    *count = uint32_t(engine.voices.Count());
+    *count = uint32_t(engine.worker.voices.Count());
     return true;
   }
-  const std::vector<std::u16string> voiceNames = engine.voices.Names();
+  const std::vector<std::u16string> voiceNames = engine.worker.voices.Names();
   for (uint32_t i = 0; i < *count && i < voiceNames.size(); ++i) {
     CopyTruncated(names[i], kVoiceNameBuffer, voiceNames[i]);
   }
@@ -89,7 +89,7 @@ bool PrepareVoice(EngineState& engine, const char16_t* name) {
   if (name == nullptr) return false;
   const std::u16string_view wanted(name);
   std::lock_guard lock(engine.controlMutex);
-  if (!engine.voices.Find(wanted)) return false;
+  if (!engine.worker.voices.Find(wanted)) return false;
   engine.currentVoiceName = wanted;
   return true;
 }
@@ -100,24 +100,25 @@ bool GetAudioFormat(EngineState& engine, AudioFormat* format) {
   format->sampleRate = kDefaultSampleRate;
   format->bitsPerSample = 16;
   std::lock_guard lock(engine.controlMutex);
-  if (const auto voice = engine.voices.Resolve(engine.currentVoiceName)) {
+  if (const auto voice =
+          engine.worker.voices.Resolve(engine.currentVoiceName)) {
     format->sampleRate = voice->sampleRate;
   }
   return true;
 }
 
 bool SetRate(EngineState& engine, int32_t value) {
-  engine.rate.exchange(ClampSetting(value));
+  engine.worker.rate.exchange(ClampSetting(value));
   return true;
 }
 
 bool SetPitch(EngineState& engine, int32_t value) {
-  engine.pitch.exchange(ClampSetting(value));
+  engine.worker.pitch.exchange(ClampSetting(value));
   return true;
 }
 
 bool SetVolume(EngineState& engine, int32_t value) {
-  engine.volume.exchange(ClampSetting(value));
+  engine.worker.volume.exchange(ClampSetting(value));
   return true;
 }
 
@@ -127,16 +128,14 @@ PlayCallback SetPlayCallback(EngineState& engine, PlayCallback callback) {
 }
 
 bool Pause(EngineState& engine) {
-  if (!engine.running.load()) return false;
-  engine.paused.exchange(true);
+  if (!engine.worker.running.load()) return false;
+  engine.worker.paused.exchange(true);
   return true;
 }
 
 bool Resume(EngineState& engine) {
-  if (!engine.running.load()) return false;
-  std::lock_guard lock(engine.pauseMutex);
-  engine.paused.exchange(false);
-  engine.pauseCondition.notify_all();
+  if (!engine.worker.running.load()) return false;
+  WakeFromPause(engine.worker);
   return true;
 }
 

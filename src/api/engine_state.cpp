@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "api/callbacks.h"
 #include "lexicon/pinyin_lexicon.h"
 
 namespace vesk {
@@ -27,16 +28,7 @@ struct EngineTeardown {
     platform::Thread worker;
     {
       std::lock_guard lock(engine.controlMutex);
-      {
-        std::lock_guard pauseLock(engine.pauseMutex);
-        engine.running.exchange(false);
-        engine.paused.exchange(false);
-        if (engine.currentUtterance) {
-          engine.currentUtterance->stopped.store(true);
-        }
-        engine.pauseCondition.notify_all();
-      }
-      worker = std::exchange(engine.workerThread, {});
+      worker = StopAttachedLocked(engine);
     }
     platform::ReleaseThreadAtUnload(worker);
     // A detached worker may still be winding down: then the engine stays.
@@ -49,7 +41,22 @@ struct EngineTeardown {
 
 EngineTeardown teardown;
 
+void DeliverToHost(void* target, const char16_t* voiceName,
+                   const int16_t* samples, int32_t byteCount,
+                   int32_t userValue) {
+  InvokePlayCallback(*static_cast<EngineState*>(target), voiceName, samples,
+                     byteCount, userValue);
+}
+
 }  // namespace
+
+EngineState::EngineState() { worker.sink = {&DeliverToHost, this}; }
+
+platform::Thread StopAttachedLocked(EngineState& engine) {
+  SignalStop(engine.worker, engine.currentUtterance.get());
+  engine.currentUtterance.reset();
+  return std::exchange(engine.workerThread, {});
+}
 
 EngineState& Engine() {
   static EngineState* const engine = BuildEngine();

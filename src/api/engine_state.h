@@ -11,32 +11,23 @@
 
 #include "platform/platform.h"
 #include "vesksynth.h"
-#include "voice/voice_registry.h"
+#include "worker/worker_context.h"
 
 namespace vesk {
 
-// Owned by one utterance. Stop, a new Speak and Uninitialize set it, so a
-// worker that was detached (stopped from inside its own play callback) ends
-// at its next check even after a new utterance has set running again.
-struct UtteranceControl {
-  std::atomic<bool> stopped{false};
-};
-
 struct EngineState {
+  // Sends the worker's audio to the play callback.
+  EngineState();
+
   bool initialized = false;
-  std::atomic<bool> running{false};
-  std::atomic<bool> paused{false};
-  std::atomic<int32_t> rate{50};
-  std::atomic<int32_t> pitch{50};
-  std::atomic<int32_t> volume{50};
+  // The running and paused flags, rate, pitch, volume, the voices and the
+  // pause wait: what the worker reads.
+  WorkerContext worker;
   std::u16string currentVoiceName;
   std::u16string moduleDirectory;
   std::atomic<LogCallback> logCallback{nullptr};
   std::atomic<PlayCallback> playCallback{nullptr};
-  VoiceRegistry voices;
   platform::Thread workerThread;
-  std::mutex pauseMutex;
-  std::condition_variable pauseCondition;
 
   // Serialises Speak, Stop and Uninitialize against each other when hosts
   // call them from several threads. Never held while joining a worker or
@@ -66,11 +57,8 @@ struct EngineState {
 // The process-wide engine.
 EngineState& Engine();
 
-// Whether an utterance may go on: the engine is running and this utterance
-// has not been stopped.
-inline bool StillRunning(const EngineState& engine,
-                         const UtteranceControl& control) {
-  return engine.running.load() && !control.stopped.load();
-}
+// Stops the attached utterance (SignalStop) and hands its thread to the
+// caller, who must finish it outside the lock. Caller holds controlMutex.
+platform::Thread StopAttachedLocked(EngineState& engine);
 
 }  // namespace vesk

@@ -18,20 +18,6 @@ namespace {
 // wait for workers, least of all the one they run on.
 thread_local bool onWorkerThread = false;
 
-// Ends the attached utterance and hands its thread to the caller, who must
-// finish it outside the lock. Caller holds controlMutex.
-platform::Thread StopAttachedLocked(EngineState& engine) {
-  {
-    std::lock_guard lock(engine.pauseMutex);
-    engine.running.exchange(false);
-    engine.paused.exchange(false);
-    if (engine.currentUtterance) engine.currentUtterance->stopped.store(true);
-    engine.pauseCondition.notify_all();
-  }
-  engine.currentUtterance.reset();
-  return std::exchange(engine.workerThread, {});
-}
-
 // StopAttachedLocked, counting the worker as being joined until
 // FinishWorker is done with it. Caller holds controlMutex.
 platform::Thread TakeWorkerLocked(EngineState& engine) {
@@ -72,10 +58,10 @@ void RunWorker(EngineState& engine, UtteranceRequest request) {
   onWorkerThread = true;
   const std::shared_ptr<UtteranceControl> control = request.control;
   try {
-    SpeechWorker(engine, std::move(request));
+    SpeechWorker(engine.worker, std::move(request));
   } catch (...) {
     // Out of memory inside the worker: end the utterance quietly.
-    if (!control->stopped.load()) engine.running.exchange(false);
+    EndUtterance(engine.worker, *control);
   }
 }
 
@@ -130,14 +116,13 @@ bool Speak(EngineState& engine, const char16_t* voiceName, const char16_t* text,
         auto* start =
             new (std::nothrow) WorkerStart{&engine, std::move(request)};
         if (start == nullptr) return false;
-        engine.running.exchange(true);
-        engine.paused.exchange(false);
+        BeginUtterance(engine.worker);
         engine.liveWorkers.fetch_add(1);
         engine.workerThread = platform::StartThread(&WorkerMain, start);
         if (!engine.workerThread.started) {
           delete start;
           engine.liveWorkers.fetch_sub(1);
-          engine.running.exchange(false);
+          EndUtterance(engine.worker, *control);
           return false;
         }
         engine.currentUtterance = std::move(control);
@@ -163,7 +148,7 @@ bool Uninitialize(EngineState& engine) {
   {
     std::lock_guard lock(engine.controlMutex);
     // A detached worker keeps its own voice alive.
-    engine.voices.Clear();
+    engine.worker.voices.Clear();
   }
   LogMessage(engine, 1, u"Halden语音插件已卸载");
   engine.playCallback.exchange(nullptr);

@@ -101,7 +101,7 @@ void OfferVoiceFile(EngineState& engine, const std::filesystem::path& entry) {
   };
   if (!voice.Load(WidePath(entry), log)) return;
   std::lock_guard lock(engine.controlMutex);
-  engine.voices.Add(std::move(voice));
+  engine.worker.voices.Add(std::move(voice));
 }
 
 // Lists the directory once, in the platform's order, and loads every voice
@@ -110,7 +110,7 @@ bool LoadVoices(EngineState& engine, const std::u16string& directory) {
   const auto failed = [&] {
     LogMessage(engine, 4, u"无法列出目录: " + directory);
     std::lock_guard lock(engine.controlMutex);
-    engine.voices.Clear();
+    engine.worker.voices.Clear();
     return false;
   };
   std::error_code error;
@@ -185,9 +185,9 @@ bool RunStartup(EngineState& engine, const std::u16string& directory) {
   std::size_t count = 0;
   {
     std::lock_guard lock(engine.controlMutex);
-    count = engine.voices.Count();
+    count = engine.worker.voices.Count();
     if (count != 0) {
-      engine.currentVoiceName = engine.voices.First()->name;
+      engine.currentVoiceName = engine.worker.voices.First()->name;
       engine.initialized = true;
     }
   }

@@ -100,13 +100,13 @@ std::optional<int32_t> FinalOffset(std::string_view final) {
   return Find(kPackedFinals, final);
 }
 
-std::optional<int32_t> DigitUnit(char16_t digit) {
-  if (digit < u'0' || digit > u'9') return std::nullopt;
+int32_t DigitUnit(char16_t digit) {
+  if (digit < u'0' || digit > u'9') return -1;
   return kDigitUnits[digit - u'0'];
 }
 
-std::optional<int32_t> LetterUnit(char letter) {
-  if (letter < 'a' || letter > 'z') return std::nullopt;
+int32_t LetterUnit(char letter) {
+  if (letter < 'a' || letter > 'z') return -1;
   return LetterNameUnit(letter - 'a');
 }
 

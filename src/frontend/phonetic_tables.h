@@ -17,9 +17,9 @@ inline constexpr int32_t kPunctuationUnit = 24;
 std::optional<int32_t> InitialBase(std::string_view initial);
 // Slot start of a final ("a", "ui", "ve", ...); case-sensitive.
 std::optional<int32_t> FinalOffset(std::string_view final);
-// Unit of a digit's own syllable, for '0'..'9'.
-std::optional<int32_t> DigitUnit(char16_t digit);
+// Unit of a digit's own syllable, for '0'..'9'; -1 for any other character.
+int32_t DigitUnit(char16_t digit);
 // Unit of a letter's name, for 'a'..'z' only.
-std::optional<int32_t> LetterUnit(char letter);
+int32_t LetterUnit(char letter);
 
 }  // namespace vesk

@@ -3,20 +3,17 @@
 #include <algorithm>
 
 #include "frontend/neutral_tone_lexicon.h"
+#include "frontend/text_runs.h"
 
 namespace vesk {
 
 namespace {
 
-constexpr char16_t kHanFirst = 0x4E00;
-constexpr char16_t kHanLast = 0x9FFF;
-constexpr char16_t kBu = 0x4E0D;  // 不
-constexpr char16_t kYi = 0x4E00;  // 一
+constexpr char16_t kBu = u'不';
+constexpr char16_t kYi = u'一';
 constexpr std::size_t kMinEdgeSlots = 1024;
 // Linear probing stays short while the table is at most 60% full.
 constexpr std::size_t kMaxLoadTenths = 6;
-
-bool IsHan(char16_t c) { return c >= kHanFirst && c <= kHanLast; }
 
 std::size_t EdgeSlot(uint32_t parent, char16_t unit, std::size_t mask) {
   const uint64_t key = (uint64_t(parent) << 16) | unit;

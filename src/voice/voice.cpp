@@ -7,24 +7,23 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "voice/voice_file.h"
 
 namespace vesk {
 
 namespace {
 
-constexpr int64_t kTableStart = 24;
-constexpr int64_t kEntrySize = 8;
-constexpr int64_t kMinimumFileSize = 28;
-// One in-memory buffer with 32-bit offsets; larger files are refused.
-constexpr int64_t kMaximumFileSize = int64_t(1) << 31;
+using voicefile::kMaximumFileSize;
+using voicefile::kMinimumFileSize;
+constexpr int64_t kTableStart = int64_t(voicefile::kTableOffset);
+constexpr int64_t kEntrySize = int64_t(voicefile::kEntrySize);
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 uint32_t ReadU32(const std::vector<uint8_t>& bytes, std::size_t at) {
-  return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 |
-         uint32_t(bytes[at + 2]) << 16 | uint32_t(bytes[at + 3]) << 24;
+  return voicefile::ReadU32(bytes.data() + at);
 }
 
 std::u16string Decimal(std::size_t value) {
@@ -43,7 +42,8 @@ void ScanUnitTable(const std::vector<uint8_t>& data,
   int64_t position = kTableStart;
   while (position + kEntrySize <= size) {
     const uint32_t offset = ReadU32(data, std::size_t(position));
-    const uint32_t length = ReadU32(data, std::size_t(position) + 4);
+    const uint32_t length =
+        ReadU32(data, std::size_t(position) + voicefile::kEntryLengthOffset);
     if (length != 0 && int64_t(offset) + int64_t(length) <= size &&
         int64_t(offset) > position + kEntrySize) {
       units.emplace_hint(units.end(), index, UnitEntry{offset, length});
@@ -85,7 +85,7 @@ bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
   file.reset();
   if (size < kMinimumFileSize) return fail(u"语音库文件格式错误: ");
 
-  sampleRate = int32_t(ReadU32(data, 8));
+  sampleRate = int32_t(ReadU32(data, voicefile::kSampleRateOffset));
   ScanUnitTable(data, units);
   if (log) {
     log(1, u"加载语音库 " + name + u": " + Decimal(units.size()) + u" 条目");

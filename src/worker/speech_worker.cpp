@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "api/callbacks.h"
 #include "frontend/number_reading.h"
 #include "frontend/phonetic_tables.h"
+#include "frontend/text_runs.h"
 
 namespace vesk {
 
@@ -21,27 +21,6 @@ constexpr int32_t kDefaultChunkSamples = 8000;
 constexpr int32_t kMinSonicSampleRate = 1000;
 constexpr int32_t kMaxSonicSampleRate = 768000;
 constexpr int32_t kFallbackTones[] = {1, 2, 3, 4, 0};
-
-bool IsHan(char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; }
-bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsAsciiLetter(char16_t c) {
-  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-bool IsSentenceMark(char16_t c) {
-  switch (c) {
-    case u'!':
-    case u',':
-    case u'.':
-    case u'?':
-    case u'\u3002':
-    case u'\uFF01':
-    case u'\uFF0C':
-    case u'\uFF1F':
-      return true;
-    default:
-      return false;
-  }
-}
 
 // The units found for the syllables of one utterance. Text repeats its
 // syllables, and each search costs several table lookups; the voice is fixed
@@ -87,10 +66,10 @@ class SyllableUnitCache {
 // stack.
 class Utterance {
  public:
-  Utterance(EngineState& engine, const UtteranceControl& control,
+  Utterance(WorkerContext& context, const UtteranceControl& control,
             const Voice& voice, int32_t userValue,
             const UtteranceSettings& settings)
-      : engine_(engine),
+      : context_(context),
         control_(control),
         voice_(voice),
         userValue_(userValue),
@@ -122,12 +101,12 @@ class Utterance {
     CloseStream();
   }
 
-  bool Running() const { return StillRunning(engine_, control_); }
+  bool Running() const { return StillRunning(context_, control_); }
 
   void Walk(std::u16string_view text, const PinyinLexicon& lexicon);
 
   void Complete() {
-    InvokePlayCallback(engine_, voice_.name.c_str(), nullptr, 0, userValue_);
+    context_.sink(voice_.name.c_str(), nullptr, 0, userValue_);
   }
 
  private:
@@ -138,8 +117,8 @@ class Utterance {
   void DrainSonicOutput();
 
   void Deliver(const int16_t* samples, std::size_t bytes) {
-    InvokePlayCallback(engine_, voice_.name.c_str(), samples,
-                       static_cast<int32_t>(bytes), userValue_);
+    context_.sink(voice_.name.c_str(), samples, static_cast<int32_t>(bytes),
+                  userValue_);
   }
 
   int16_t* Scratch(std::size_t samples) {
@@ -152,7 +131,7 @@ class Utterance {
     stream_ = nullptr;
   }
 
-  EngineState& engine_;
+  WorkerContext& context_;
   const UtteranceControl& control_;
   const Voice& voice_;
   const int32_t userValue_;
@@ -166,37 +145,40 @@ class Utterance {
 
 void Utterance::Walk(std::u16string_view text, const PinyinLexicon& lexicon) {
   std::size_t i = 0;
-  const std::size_t length = text.size();
-  while (i < length && Running()) {
-    const char16_t c = text[i];
-    std::size_t end = i + 1;
-    if (IsHan(c)) {
-      while (end < length && IsHan(text[end])) ++end;
-      PlaySyllables(lexicon.convert(text.substr(i, end - i)), true);
-    } else if (IsAsciiDigit(c)) {
-      while (end < length && IsAsciiDigit(text[end])) ++end;
-      const std::u16string_view digits = text.substr(i, end - i);
-      const std::u16string reading = ReadNumber(digits);
-      if (!reading.empty()) {
-        PlaySyllables(lexicon.convert(reading), false);
-      } else {
-        for (char16_t digit : digits) {
-          if (!Running()) break;
-          const auto unit = DigitUnit(digit);
-          if (unit && voice_.HasUnit(*unit)) PlayUnit(*unit);
+  while (i < text.size() && Running()) {
+    const std::size_t end = RunEnd(text, i);
+    const std::u16string_view run = text.substr(i, end - i);
+    switch (ClassifyCharacter(text[i])) {
+      case TextRun::Han:
+        PlaySyllables(lexicon.convert(run), true);
+        break;
+      case TextRun::Digits: {
+        const std::u16string reading = ReadNumber(run);
+        if (!reading.empty()) {
+          PlaySyllables(lexicon.convert(reading), false);
+          break;
         }
+        for (char16_t digit : run) {
+          if (!Running()) break;
+          const int32_t unit = DigitUnit(digit);
+          if (unit >= 0 && voice_.HasUnit(unit)) PlayUnit(unit);
+        }
+        break;
       }
-    } else if (IsAsciiLetter(c)) {
-      while (end < length && IsAsciiLetter(text[end])) ++end;
-      for (std::size_t k = i; k < end; ++k) {
-        if (!Running()) break;
-        char letter = static_cast<char>(text[k]);
-        if (letter >= 'A' && letter <= 'Z') letter = char(letter - 'A' + 'a');
-        const auto unit = LetterUnit(letter);
-        if (unit && voice_.HasUnit(*unit)) PlayUnit(*unit);
-      }
-    } else if (IsSentenceMark(c)) {
-      if (voice_.HasUnit(kPunctuationUnit)) PlayUnit(kPunctuationUnit);
+      case TextRun::Letters:
+        for (char16_t c : run) {
+          if (!Running()) break;
+          char letter = static_cast<char>(c);
+          if (letter >= 'A' && letter <= 'Z') letter = char(letter - 'A' + 'a');
+          const int32_t unit = LetterUnit(letter);
+          if (unit >= 0 && voice_.HasUnit(unit)) PlayUnit(unit);
+        }
+        break;
+      case TextRun::SentenceMark:
+        if (voice_.HasUnit(kPunctuationUnit)) PlayUnit(kPunctuationUnit);
+        break;
+      case TextRun::Other:
+        break;
     }
     i = end;
   }
@@ -230,7 +212,7 @@ void Utterance::PlayDirect(const uint8_t* bytes, std::size_t even) {
     const std::size_t n =
         std::min(even - offset, chunkBytes_) & ~std::size_t{1};
     if (n == 0) return;
-    if (!WaitWhilePaused(engine_, control_)) return;
+    if (!WaitWhilePaused(context_, control_)) return;
     if (settings_.gain != 1.0f) {
       int16_t* samples = Scratch(n / 2);
       std::memcpy(samples, bytes + offset, n);
@@ -245,7 +227,7 @@ void Utterance::PlayDirect(const uint8_t* bytes, std::size_t even) {
 }
 
 void Utterance::PlayThroughStream(const uint8_t* bytes, std::size_t even) {
-  if (!WaitWhilePaused(engine_, control_)) return;
+  if (!WaitWhilePaused(context_, control_)) return;
   const std::size_t count = even / 2;
   // Sonic reads shorts; units at odd offsets are realigned first. It never
   // writes through the pointer.
@@ -267,7 +249,7 @@ void Utterance::DrainSonicOutput() {
     int16_t* samples = Scratch(std::size_t(m));
     const int got = sonicReadShortFromStream(stream_, samples, m);
     if (got <= 0) return;
-    if (!WaitWhilePaused(engine_, control_)) return;
+    if (!WaitWhilePaused(context_, control_)) return;
     ApplyGain(samples, std::size_t(got), settings_.gain);
     Deliver(samples, std::size_t(got) * 2);
   }
@@ -323,48 +305,37 @@ void ApplyGain(int16_t* samples, std::size_t count, float gain) {
   }
 }
 
-bool WaitWhilePaused(EngineState& engine, const UtteranceControl& control) {
-  if (!engine.paused.load()) return StillRunning(engine, control);
-  std::unique_lock<std::mutex> lock(engine.pauseMutex);
-  engine.pauseCondition.wait(lock, [&] {
-    return !(engine.paused.load() && StillRunning(engine, control));
-  });
-  return StillRunning(engine, control);
-}
-
-void SpeakUtterance(EngineState& engine, const UtteranceRequest& request,
+void SpeakUtterance(WorkerContext& context, const UtteranceRequest& request,
                     const PinyinLexicon& lexicon) {
   // A request without control still gets a stop flag of its own.
   const UtteranceControl unshared;
   const UtteranceControl& control =
       request.control ? *request.control : unshared;
-  if (!StillRunning(engine, control)) return;
+  if (!StillRunning(context, control)) return;
 
   // Held for the whole utterance: the voice outlives a registry cleared
   // meanwhile from inside the play callback.
   const std::shared_ptr<const Voice> voice =
-      engine.voices.Resolve(request.voiceName);
+      context.voices.Resolve(request.voiceName);
   if (voice == nullptr) {
-    if (!control.stopped.load()) engine.running.exchange(false);
+    EndUtterance(context, control);
     return;
   }
 
   const UtteranceSettings settings = ComputeUtteranceSettings(
-      engine.rate.load(), engine.pitch.load(), engine.volume.load());
+      context.rate.load(), context.pitch.load(), context.volume.load());
   {
-    Utterance utterance(engine, control, *voice, request.userValue, settings);
+    Utterance utterance(context, control, *voice, request.userValue, settings);
     utterance.OpenStream();
     utterance.Walk(request.text, lexicon);
     utterance.FinishStream();
     if (utterance.Running()) utterance.Complete();
   }
-  // A stopped worker must leave the flag alone: it may belong to the next
-  // utterance by now.
-  if (!control.stopped.load()) engine.running.exchange(false);
+  EndUtterance(context, control);
 }
 
-void SpeechWorker(EngineState& engine, UtteranceRequest request) {
-  SpeakUtterance(engine, request, PinyinLexicon::instance());
+void SpeechWorker(WorkerContext& context, UtteranceRequest request) {
+  SpeakUtterance(context, request, PinyinLexicon::instance());
 }
 
 }  // namespace vesk

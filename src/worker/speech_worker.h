@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "api/engine_state.h"
 #include "frontend/syllable.h"
 #include "lexicon/pinyin_lexicon.h"
 #include "voice/voice.h"
+#include "worker/worker_context.h"
 
 namespace vesk {
 
@@ -20,14 +20,13 @@ struct UtteranceRequest {
   std::shared_ptr<UtteranceControl> control;
 };
 
-// Thread body: walks request.text and delivers its audio through
-// InvokePlayCallback, honouring pause and stop. Clears engine.running at its
-// end unless the utterance was stopped.
-void SpeechWorker(EngineState& engine, UtteranceRequest request);
+// Thread body: walks request.text and hands its audio to context.sink,
+// honouring pause and stop. Ends with EndUtterance.
+void SpeechWorker(WorkerContext& context, UtteranceRequest request);
 
 // SpeechWorker with the lexicon supplied, so tests can bring their own.
 // Runs on the calling thread.
-void SpeakUtterance(EngineState& engine, const UtteranceRequest& request,
+void SpeakUtterance(WorkerContext& context, const UtteranceRequest& request,
                     const PinyinLexicon& lexicon);
 
 // How rate, pitch and volume shape one utterance; fixed at its start.
@@ -61,9 +60,5 @@ int32_t FindSyllableUnit(const Voice& voice, const Syllable& syllable,
 // Scales samples by gain in single precision, truncating toward zero and
 // clamping to 16 bits. A gain of exactly 1.0 leaves them untouched.
 void ApplyGain(int16_t* samples, std::size_t count, float gain);
-
-// Holds the calling worker while the engine is paused. Yields whether the
-// utterance may go on.
-bool WaitWhilePaused(EngineState& engine, const UtteranceControl& control);
 
 }  // namespace vesk

@@ -34,15 +34,15 @@ TEST(Settings, ValuesAreClampedTo0Through100) {
 
 TEST(Settings, RatePitchAndVolumeStoreClampedValues) {
   EngineState engine;
-  EXPECT_EQ(engine.rate.load(), 50);
-  EXPECT_EQ(engine.pitch.load(), 50);
-  EXPECT_EQ(engine.volume.load(), 50);
+  EXPECT_EQ(engine.worker.rate.load(), 50);
+  EXPECT_EQ(engine.worker.pitch.load(), 50);
+  EXPECT_EQ(engine.worker.volume.load(), 50);
   EXPECT_TRUE(SetRate(engine, -5));
   EXPECT_TRUE(SetPitch(engine, 101));
   EXPECT_TRUE(SetVolume(engine, 42));
-  EXPECT_EQ(engine.rate.load(), 0);
-  EXPECT_EQ(engine.pitch.load(), 100);
-  EXPECT_EQ(engine.volume.load(), 42);
+  EXPECT_EQ(engine.worker.rate.load(), 0);
+  EXPECT_EQ(engine.worker.pitch.load(), 100);
+  EXPECT_EQ(engine.worker.volume.load(), 42);
 }
 
 TEST(GetInfo, FillsNameAndVersionFields) {
@@ -71,9 +71,9 @@ TEST(CopyTruncated, CutsAtCapacityMinusOneAndTerminates) {
 class VoiceListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    engine.voices.Add(MakeVoice(u"c", 8000));
-    engine.voices.Add(MakeVoice(u"a", 16000));
-    engine.voices.Add(MakeVoice(std::u16string(200, u'b'), 22050));
+    engine.worker.voices.Add(MakeVoice(u"c", 8000));
+    engine.worker.voices.Add(MakeVoice(u"a", 16000));
+    engine.worker.voices.Add(MakeVoice(std::u16string(200, u'b'), 22050));
   }
   EngineState engine;
 };
@@ -143,19 +143,19 @@ TEST(IdleEngine, PauseResumeAreFalseStopIsTrue) {
   EngineState engine;
   EXPECT_FALSE(Pause(engine));
   EXPECT_FALSE(Resume(engine));
-  EXPECT_FALSE(engine.paused.load());
+  EXPECT_FALSE(engine.worker.paused.load());
   EXPECT_TRUE(Stop(engine));
   EXPECT_FALSE(Speak(engine, nullptr, u"abc", 0));  // not initialised
-  EXPECT_FALSE(engine.running.load());
+  EXPECT_FALSE(engine.worker.running.load());
 }
 
 TEST(IdleEngine, PauseAndResumeActWhileRunning) {
   EngineState engine;
-  engine.running = true;
+  engine.worker.running = true;
   EXPECT_TRUE(Pause(engine));
-  EXPECT_TRUE(engine.paused.load());
+  EXPECT_TRUE(engine.worker.paused.load());
   EXPECT_TRUE(Resume(engine));
-  EXPECT_FALSE(engine.paused.load());
+  EXPECT_FALSE(engine.worker.paused.load());
 }
 
 TEST(SetPlayCallback, ReturnsTheCallbackStoredBefore) {

@@ -134,7 +134,8 @@ TEST_F(StartupTest, TwoVoicesAreLoadedAndTheFirstByNameIsCurrent) {
   WriteVoice("a.vl", 16000);
   engine.currentVoiceName = u"b";
   ASSERT_TRUE(Run());
-  EXPECT_EQ(engine.voices.Names(), (std::vector<std::u16string>{u"a", u"b"}));
+  EXPECT_EQ(engine.worker.voices.Names(),
+            (std::vector<std::u16string>{u"a", u"b"}));
   EXPECT_EQ(engine.currentVoiceName, u"a");
   EXPECT_EQ(lines.back(),
             (Line{1, U16("Halden语音插件初始化完成，加载了 2 个语音库")}));
@@ -148,7 +149,7 @@ TEST_F(StartupTest, OnlyTheExactLowerCaseExtensionCounts) {
   EXPECT_FALSE(engine.initialized);
   EXPECT_EQ(lines.back(), (Line{4, U16("未找到语音库文件(.vl)")}));
   EXPECT_EQ(lines.size(), 2u);  // no loader line at all
-  EXPECT_EQ(engine.voices.Count(), 0u);
+  EXPECT_EQ(engine.worker.voices.Count(), 0u);
 }
 
 TEST_F(StartupTest, SubDirectoryNamedLikeAVoiceIsReportedAndSkipped) {
@@ -158,7 +159,8 @@ TEST_F(StartupTest, SubDirectoryNamedLikeAVoiceIsReportedAndSkipped) {
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       Line{4, U16("无法打开语音库文件: ") + In("y.vl")}),
             lines.end());
-  EXPECT_EQ(engine.voices.Names(), (std::vector<std::u16string>{u"a.b"}));
+  EXPECT_EQ(engine.worker.voices.Names(),
+            (std::vector<std::u16string>{u"a.b"}));
 }
 
 TEST_F(StartupTest, FailedVoiceFilesAreSkipped) {
@@ -166,7 +168,8 @@ TEST_F(StartupTest, FailedVoiceFilesAreSkipped) {
   dir.Write("empty.vl", std::string());
   WriteVoice("good.vl", 16000);
   ASSERT_TRUE(Run());
-  EXPECT_EQ(engine.voices.Names(), (std::vector<std::u16string>{u"good"}));
+  EXPECT_EQ(engine.worker.voices.Names(),
+            (std::vector<std::u16string>{u"good"}));
   // Not-found warning, two loader errors, one loader line, completion.
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
@@ -183,9 +186,10 @@ TEST_F(StartupTest, LaterListedVoiceOfTheSameNameWins) {
     last = entry.path().filename().string();
   }
   ASSERT_TRUE(Run());
-  ASSERT_EQ(engine.voices.Count(), 1u);
-  EXPECT_EQ(engine.voices.First()->sampleRate, last == "a.vl" ? 11025 : 44100);
-  EXPECT_EQ(engine.voices.First()->path, In(last));
+  ASSERT_EQ(engine.worker.voices.Count(), 1u);
+  EXPECT_EQ(engine.worker.voices.First()->sampleRate,
+            last == "a.vl" ? 11025 : 44100);
+  EXPECT_EQ(engine.worker.voices.First()->path, In(last));
 }
 
 TEST_F(StartupTest, UnlistableDirectoryIsAnError) {

@@ -70,10 +70,10 @@ TEST(PhoneticTables, DigitUnitsAreTheDigitSyllables) {
     EXPECT_EQ(DigitUnit(row.digit), row.unit) << char(row.digit);
     EXPECT_EQ(SyllableUnitIndex(row.pinyin, row.tone), row.unit) << row.pinyin;
   }
-  EXPECT_FALSE(DigitUnit(u'a'));
-  EXPECT_FALSE(DigitUnit(u'/'));
-  EXPECT_FALSE(DigitUnit(u':'));
-  EXPECT_FALSE(DigitUnit(u'０'));
+  EXPECT_EQ(DigitUnit(u'a'), -1);
+  EXPECT_EQ(DigitUnit(u'/'), -1);
+  EXPECT_EQ(DigitUnit(u':'), -1);
+  EXPECT_EQ(DigitUnit(u'０'), -1);
 }
 
 TEST(PhoneticTables, LetterNamesSitAtPositionEightOfTheirBlock) {
@@ -87,15 +87,15 @@ TEST(PhoneticTables, LetterNamesSitAtPositionEightOfTheirBlock) {
   EXPECT_EQ(LetterUnit('u'), 8328);
   EXPECT_EQ(LetterUnit('v'), 8744);
   EXPECT_EQ(LetterUnit('z'), 10408);
-  EXPECT_FALSE(LetterUnit('A'));
-  EXPECT_FALSE(LetterUnit('0'));
-  EXPECT_FALSE(LetterUnit('{'));
+  EXPECT_EQ(LetterUnit('A'), -1);
+  EXPECT_EQ(LetterUnit('0'), -1);
+  EXPECT_EQ(LetterUnit('{'), -1);
 }
 
 TEST(PhoneticTables, LetterNamesOfIUVShareBlocksOfTwoLetterInitials) {
-  EXPECT_EQ(*LetterUnit('i') - *InitialBase("sh"), 8);
-  EXPECT_EQ(*LetterUnit('u') - *InitialBase("zh"), 8);
-  EXPECT_EQ(*LetterUnit('v') - *InitialBase("ch"), 8);
+  EXPECT_EQ(LetterUnit('i') - *InitialBase("sh"), 8);
+  EXPECT_EQ(LetterUnit('u') - *InitialBase("zh"), 8);
+  EXPECT_EQ(LetterUnit('v') - *InitialBase("ch"), 8);
   EXPECT_EQ(SyllableUnitIndex("sha", 0), 3328);
 }
 

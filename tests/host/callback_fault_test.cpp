@@ -156,8 +156,7 @@ class CallbackFaultTest : public testing::TestWithParam<Fault> {
 };
 
 TEST_P(CallbackFaultTest, PlayCallbackFaultingOnFirstChunkUtteranceGoesOn) {
-  const int32_t a = *LetterUnit('a'), b = *LetterUnit('b'),
-                c = *LetterUnit('c');
+  const int32_t a = LetterUnit('a'), b = LetterUnit('b'), c = LetterUnit('c');
   WriteVoice({a, b, c});
   HostLibrary lib(dir_.path());
   ASSERT_TRUE(lib.ok()) << lib.error();
@@ -193,7 +192,7 @@ TEST_P(CallbackFaultTest, PlayCallbackFaultingOnFirstChunkUtteranceGoesOn) {
 }
 
 TEST_P(CallbackFaultTest, PlayCallbackFaultingOnEveryChunkStillGetsCompletion) {
-  WriteVoice({*LetterUnit('x'), *LetterUnit('y')});
+  WriteVoice({LetterUnit('x'), LetterUnit('y')});
   HostLibrary lib(dir_.path());
   ASSERT_TRUE(lib.ok()) << lib.error();
   ASSERT_TRUE(lib->Initialize(nullptr));
@@ -212,7 +211,7 @@ TEST_P(CallbackFaultTest, PlayCallbackFaultingOnEveryChunkStillGetsCompletion) {
 }
 
 TEST_P(CallbackFaultTest, LogCallbackFaultingDuringInitializeStartUpGoesOn) {
-  WriteVoice({*LetterUnit('a')});
+  WriteVoice({LetterUnit('a')});
   HostLibrary lib(dir_.path());
   ASSERT_TRUE(lib.ok()) << lib.error();
   {
@@ -235,12 +234,12 @@ TEST_P(CallbackFaultTest, LogCallbackFaultingDuringInitializeStartUpGoesOn) {
   lib->Uninitialize();
   std::lock_guard lock(seen->mutex);
   EXPECT_EQ(seen->unitMarkers,
-            (std::vector<int16_t>{int16_t(*LetterUnit('a'))}));
+            (std::vector<int16_t>{int16_t(LetterUnit('a'))}));
   EXPECT_EQ(seen->logs.back(), (LogLine{1, u"Halden语音插件已卸载"}));
 }
 
 TEST_P(CallbackFaultTest, LogCallbackFaultingOnEveryMessageStillInitializes) {
-  WriteVoice({*LetterUnit('a')});
+  WriteVoice({LetterUnit('a')});
   HostLibrary lib(dir_.path());
   ASSERT_TRUE(lib.ok()) << lib.error();
   {

@@ -132,7 +132,7 @@ std::vector<int32_t> EverydayUnits() {
                      "hen", "yi", "er", "san"});
   units.push_back(kPunctuationUnit);
   for (char letter = 'a'; letter <= 'z'; ++letter)
-    units.push_back(*LetterUnit(letter));
+    units.push_back(LetterUnit(letter));
   std::sort(units.begin(), units.end());
   units.erase(std::unique(units.begin(), units.end()), units.end());
   return units;
@@ -225,8 +225,7 @@ TEST_F(DamagedInputTest, VoiceWithAMillionTableEntriesLoadsAndSpeaks) {
 }
 
 TEST_F(DamagedInputTest, VoiceClaimingUnitsPastItsEndKeepsOnlyUnitsInside) {
-  const int32_t a = *LetterUnit('a'), b = *LetterUnit('b'),
-                c = *LetterUnit('c');
+  const int32_t a = LetterUnit('a'), b = LetterUnit('b'), c = LetterUnit('c');
   std::vector<uint8_t> file =
       BuildMarkerVoice(16000, {a, b, c, kPunctuationUnit}, 8);
   const uint32_t size = uint32_t(file.size());

@@ -145,8 +145,8 @@ TEST_F(HostApiTest, LogCallbackGivenThroughAVariableReachesTheHost) {
 }
 
 TEST_F(HostApiTest, ClampedVolumeMatchesTheLimit) {
-  const int32_t a = *LetterUnit('a');
-  const int32_t b = *LetterUnit('b');
+  const int32_t a = LetterUnit('a');
+  const int32_t b = LetterUnit('b');
   dir.Write("v.vl", BuildVoiceFile(16000, {{a, {20000, -20000, 123}},
                                            {b, {-1001, 1001, 7}}}));
   ASSERT_TRUE(library->Initialize(&RecordLog));

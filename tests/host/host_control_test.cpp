@@ -21,7 +21,7 @@ constexpr auto kLimit = std::chrono::seconds(20);
 
 std::vector<int32_t> LetterUnits() {
   std::vector<int32_t> units;
-  for (char c = 'a'; c <= 'z'; ++c) units.push_back(*LetterUnit(c));
+  for (char c = 'a'; c <= 'z'; ++c) units.push_back(LetterUnit(c));
   return units;
 }
 
@@ -96,8 +96,8 @@ TEST_F(HostControlTest, SpeakFromInsidePlayCallbackReplacesTheUtterance) {
   EXPECT_FALSE(HasCompletion(first));
   const auto second = PlaysOf(2);
   ASSERT_EQ(second.size(), 3u);
-  EXPECT_EQ(second[0].samples.front(), *LetterUnit('c'));
-  EXPECT_EQ(second[1].samples.front(), *LetterUnit('d'));
+  EXPECT_EQ(second[0].samples.front(), LetterUnit('c'));
+  EXPECT_EQ(second[1].samples.front(), LetterUnit('d'));
   EXPECT_TRUE(second[2].IsCompletion());
 }
 
@@ -190,7 +190,7 @@ TEST_F(HostControlTest, ConcurrentSpeakStopAndUninitializeNeitherHangNorCrash) {
   ASSERT_TRUE(WaitForCompletion());
   const auto last = PlaysOf(99);
   ASSERT_EQ(last.size(), 3u);
-  EXPECT_EQ(last[0].samples.front(), *LetterUnit('a'));
+  EXPECT_EQ(last[0].samples.front(), LetterUnit('a'));
 }
 
 }  // namespace

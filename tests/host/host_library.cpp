@@ -46,14 +46,10 @@ Recorder& Recorded() {
 }  // namespace
 
 const std::vector<std::string>& ExportNames() {
+#define VESK_NAME_ENTRY(verb) VESK_EXPORT_NAME(verb),
   static const std::vector<std::string> names = {
-      "VeskSynthInitialize",   "VeskSynthUninitialize",
-      "VeskSynthGetInfo",      "VeskSynthGetVoiceList",
-      "VeskSynthPrepareVoice", "VeskSynthGetAudioFormat",
-      "VeskSynthSetRate",      "VeskSynthSetPitch",
-      "VeskSynthSetVolume",    "VeskSynthSetPlayCallback",
-      "VeskSynthSpeak",        "VeskSynthStop",
-      "VeskSynthPause",        "VeskSynthResume"};
+      VESK_FOR_EACH_EXPORT(VESK_NAME_ENTRY)};
+#undef VESK_NAME_ENTRY
   return names;
 }
 
@@ -75,22 +71,10 @@ HostLibrary::HostLibrary(const std::filesystem::path& directory) {
     error_ = why != nullptr ? why : "dlopen failed";
     return;
   }
-  Resolve(handle_, "VeskSynthInitialize", api_.Initialize, error_) &&
-      Resolve(handle_, "VeskSynthUninitialize", api_.Uninitialize, error_) &&
-      Resolve(handle_, "VeskSynthGetInfo", api_.GetInfo, error_) &&
-      Resolve(handle_, "VeskSynthGetVoiceList", api_.GetVoiceList, error_) &&
-      Resolve(handle_, "VeskSynthPrepareVoice", api_.PrepareVoice, error_) &&
-      Resolve(handle_, "VeskSynthGetAudioFormat", api_.GetAudioFormat,
-              error_) &&
-      Resolve(handle_, "VeskSynthSetRate", api_.SetRate, error_) &&
-      Resolve(handle_, "VeskSynthSetPitch", api_.SetPitch, error_) &&
-      Resolve(handle_, "VeskSynthSetVolume", api_.SetVolume, error_) &&
-      Resolve(handle_, "VeskSynthSetPlayCallback", api_.SetPlayCallback,
-              error_) &&
-      Resolve(handle_, "VeskSynthSpeak", api_.Speak, error_) &&
-      Resolve(handle_, "VeskSynthStop", api_.Stop, error_) &&
-      Resolve(handle_, "VeskSynthPause", api_.Pause, error_) &&
-      Resolve(handle_, "VeskSynthResume", api_.Resume, error_);
+#define VESK_RESOLVE(verb) \
+  if (!Resolve(handle_, VESK_EXPORT_NAME(verb), api_.verb, error_)) return;
+  VESK_FOR_EACH_EXPORT(VESK_RESOLVE)
+#undef VESK_RESOLVE
 }
 
 HostLibrary::~HostLibrary() { Unload(); }

@@ -11,25 +11,15 @@
 #include <vector>
 
 #include "vesksynth.h"
+#include "vesksynth_exports.h"
 
 namespace vesk::test {
 
 // The fourteen exports, resolved by name.
 struct HostApi {
-  VeskBool (*Initialize)(LogCallback) = nullptr;
-  VeskBool (*Uninitialize)() = nullptr;
-  VeskBool (*GetInfo)(EngineInfo*) = nullptr;
-  VeskBool (*GetVoiceList)(char16_t**, uint32_t*) = nullptr;
-  VeskBool (*PrepareVoice)(const char16_t*) = nullptr;
-  VeskBool (*GetAudioFormat)(AudioFormat*) = nullptr;
-  VeskBool (*SetRate)(intptr_t, int32_t) = nullptr;
-  VeskBool (*SetPitch)(intptr_t, int32_t) = nullptr;
-  VeskBool (*SetVolume)(intptr_t, int32_t) = nullptr;
-  PlayCallback (*SetPlayCallback)(PlayCallback) = nullptr;
-  VeskBool (*Speak)(const char16_t*, const char16_t*, int32_t) = nullptr;
-  VeskBool (*Stop)() = nullptr;
-  VeskBool (*Pause)() = nullptr;
-  VeskBool (*Resume)() = nullptr;
+#define VESK_HOST_FIELD(verb) decltype(&VeskSynth##verb) verb = nullptr;
+  VESK_FOR_EACH_EXPORT(VESK_HOST_FIELD)
+#undef VESK_HOST_FIELD
 };
 
 // The names of the fourteen exports.

@@ -30,7 +30,7 @@ class HostUnloadTest : public ::testing::Test {
     SetPlayHook({});
     ASSERT_TRUE(library.ok()) << library.error();
     std::vector<int32_t> units;
-    for (char c = 'a'; c <= 'z'; ++c) units.push_back(*LetterUnit(c));
+    for (char c = 'a'; c <= 'z'; ++c) units.push_back(LetterUnit(c));
     dir.Write("v.vl", BuildMarkerVoice(16000, units, 256));
     ASSERT_TRUE(library->Initialize(&RecordLog));
     library->SetPlayCallback(&RecordPlay);

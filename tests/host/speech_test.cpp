@@ -21,7 +21,7 @@ namespace {
 constexpr auto kLimit = std::chrono::seconds(20);
 constexpr std::size_t kSamples = 64;
 
-int32_t Letter(char c) { return *LetterUnit(c); }
+int32_t Letter(char c) { return LetterUnit(c); }
 
 std::vector<PlayCall> PlaysOf(int32_t userValue) {
   std::vector<PlayCall> plays;

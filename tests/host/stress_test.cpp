@@ -138,9 +138,10 @@ class ControlSurfaceStressTest : public testing::Test {
     // enough (about 30 ms) that utterances overlap with the chaos.
     std::vector<int32_t> units{kPunctuationUnit};
     for (char letter = 'a'; letter <= 'z'; ++letter)
-      units.push_back(*LetterUnit(letter));
+      units.push_back(LetterUnit(letter));
     for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
-      if (auto unit = DigitUnit(digit)) units.push_back(*unit);
+      if (const int32_t unit = DigitUnit(digit); unit >= 0)
+        units.push_back(unit);
     }
     for (const char* syllable :
          {"zhong", "guo", "ren", "ni", "hao", "tian", "qi", "hen", "wo", "men",

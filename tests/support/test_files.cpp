@@ -8,16 +8,9 @@
 #include <stdexcept>
 
 #include "platform/platform.h"
+#include "voice/voice_file.h"
 
 namespace vesk::test {
-
-namespace {
-
-void PutU32(std::vector<uint8_t>& out, std::size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(value >> (8 * i));
-}
-
-}  // namespace
 
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
@@ -67,23 +60,10 @@ std::string U8(std::u16string_view utf16) {
 
 std::vector<uint8_t> BuildVoiceFile(
     int32_t sampleRate, const std::map<int32_t, std::vector<int16_t>>& units) {
-  const std::size_t entries =
-      units.empty() ? 0 : std::size_t(units.rbegin()->first) + 1;
-  // A lone unit would start right at the end of its own entry, which the
-  // loader rejects; one empty entry of padding keeps it loadable.
-  const std::size_t padding = units.size() == 1 ? 8 : 0;
-  std::vector<uint8_t> out(24 + 8 * entries + padding, 0);
-  PutU32(out, 8, uint32_t(sampleRate));
-  for (const auto& [index, samples] : units) {
-    const std::size_t offset = out.size();
-    PutU32(out, 24 + 8 * std::size_t(index), uint32_t(offset));
-    PutU32(out, 24 + 8 * std::size_t(index) + 4, uint32_t(samples.size() * 2));
-    for (int16_t s : samples) {
-      out.push_back(uint8_t(uint16_t(s) & 0xFF));
-      out.push_back(uint8_t(uint16_t(s) >> 8));
-    }
-  }
-  return out;
+  std::string error;
+  std::vector<uint8_t> bytes = voicefile::Encode(sampleRate, units, error);
+  if (bytes.empty()) throw std::invalid_argument("voice file: " + error);
+  return bytes;
 }
 
 std::vector<int16_t> MarkerSamples(int32_t index, std::size_t count) {

@@ -34,9 +34,8 @@ class TempDir {
 std::u16string U16(std::string_view utf8);
 std::string U8(std::u16string_view utf16);
 
-// A .vl file: 24-byte header with sampleRate at offset 8, one table entry per
-// index 0..max(index), unit data after the table in index order (a single
-// unit gets one empty padding entry so that the loader accepts it).
+// A .vl file as the voice builder writes it (voicefile::Encode); throws
+// std::invalid_argument for units it cannot write.
 std::vector<uint8_t> BuildVoiceFile(
     int32_t sampleRate, const std::map<int32_t, std::vector<int16_t>>& units);
 

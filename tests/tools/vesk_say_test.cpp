@@ -4,9 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include "frontend/text_runs.h"
 #include "say_tool.h"
 #include "support/test_files.h"
 #include "tools/marker_engine.h"
@@ -83,6 +85,18 @@ TEST(VeskSayText, CutsAtLineBreaksThenSafeCharacters) {
   EXPECT_EQ(say::NextPieceLength(u"abc\U0001F600", 4, false), 3u);
   EXPECT_FALSE(say::HasContent(u" \r\n\t"));
   EXPECT_TRUE(say::HasContent(u" x"));
+}
+
+TEST(VeskSayText, CutsOnlyWhereTheWorkerEndsARun) {
+  const std::u16string text = u"中文ab12,。x ䷿一鿿ꀀZ9！ ？...";
+  std::vector<std::size_t> runEnds;
+  for (std::size_t i = 0; i < text.size(); i = RunEnd(text, i))
+    runEnds.push_back(RunEnd(text, i));
+  for (std::size_t p = 1; p <= text.size(); ++p) {
+    if (!say::IsSafeCutAfter(text[p - 1])) continue;
+    EXPECT_NE(std::find(runEnds.begin(), runEnds.end(), p), runEnds.end())
+        << "cut after position " << p - 1;
+  }
 }
 
 TEST(VeskSayText, FindsTheEngineGivenOrInTheFirstDirectoryThatHoldsIt) {

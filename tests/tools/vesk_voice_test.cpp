@@ -137,7 +137,7 @@ TEST(VoiceUnitNames, NameUnitsSoThatTheNameLeadsBack) {
     }
   }
   for (char c = 'a'; c <= 'z'; ++c) {
-    const int32_t index = *LetterUnit(c);
+    const int32_t index = LetterUnit(c);
     EXPECT_EQ(vt::NameOfUnit(index), std::string("letter-") + c);
   }
   EXPECT_EQ(vt::NameOfUnit(24), "pause");
@@ -279,7 +279,7 @@ TEST_F(VeskVoiceTool, BuildsAVoiceThatInfoDescribesAndExtractGivesBack) {
   EXPECT_EQ(indices, (std::set<int32_t>{SyllableUnitIndex("zhong", 1),
                                         SyllableUnitIndex("ma", 0),
                                         SyllableUnitIndex("lv", 4),
-                                        *LetterUnit('a'), kPunctuationUnit}));
+                                        LetterUnit('a'), kPunctuationUnit}));
   // Trimmed to the tone (0.25 s) and a few ms; the pause is kept whole.
   const auto zhong = vt::UnitSamples(*voice, SyllableUnitIndex("zhong", 1));
   EXPECT_GE(zhong.size(), 4000u);

@@ -22,7 +22,7 @@ struct Logged {
 
 struct Loader {
   std::vector<Logged> lines;
-  LogSink sink() {
+  LogSink Sink() {
     return [this](int32_t level, const std::u16string& text) {
       lines.push_back({level, text});
     };
@@ -61,7 +61,7 @@ TEST(VoiceLoader, SpecimenFileOf44BytesYieldsOneUnit) {
   const std::u16string path = PathOf(dir.Write("v.vl", bytes));
   Loader loader;
   Voice voice = Named(u"v");
-  EXPECT_TRUE(voice.Load(path, loader.sink()));
+  EXPECT_TRUE(voice.Load(path, loader.Sink()));
   EXPECT_EQ(voice.sampleRate, 16000);
   EXPECT_EQ(voice.path, path);
   ASSERT_EQ(voice.units.size(), 1u);
@@ -77,7 +77,7 @@ TEST(VoiceLoader, MissingFileCannotBeOpened) {
   const std::u16string path = PathOf(dir.path() / "none.vl");
   Loader loader;
   Voice voice = Named(u"none");
-  EXPECT_FALSE(voice.Load(path, loader.sink()));
+  EXPECT_FALSE(voice.Load(path, loader.Sink()));
   EXPECT_EQ(loader.lines,
             (std::vector<Logged>{{4, U16("无法打开语音库文件: ") + path}}));
 }
@@ -88,7 +88,7 @@ TEST(VoiceLoader, DirectoryIsRefusedAsUnopenable) {
   const std::u16string path = PathOf(dir.path() / "y.vl");
   Loader loader;
   Voice voice = Named(u"y");
-  EXPECT_FALSE(voice.Load(path, loader.sink()));
+  EXPECT_FALSE(voice.Load(path, loader.Sink()));
   EXPECT_EQ(loader.lines,
             (std::vector<Logged>{{4, U16("无法打开语音库文件: ") + path}}));
   EXPECT_TRUE(voice.data.empty());
@@ -99,7 +99,7 @@ TEST(VoiceLoader, EmptyFileIsReportedEmpty) {
   const std::u16string path = PathOf(dir.Write("e.vl", std::string()));
   Loader loader;
   Voice voice = Named(u"e");
-  EXPECT_FALSE(voice.Load(path, loader.sink()));
+  EXPECT_FALSE(voice.Load(path, loader.Sink()));
   EXPECT_EQ(loader.lines,
             (std::vector<Logged>{{4, U16("语音库文件为空: ") + path}}));
 }
@@ -109,7 +109,7 @@ TEST(VoiceLoader, FileOf27BytesIsMalformedAndLeavesNoData) {
   const std::u16string path = PathOf(dir.Write("s.vl", Header(27)));
   Loader loader;
   Voice voice = Named(u"s");
-  EXPECT_FALSE(voice.Load(path, loader.sink()));
+  EXPECT_FALSE(voice.Load(path, loader.Sink()));
   EXPECT_EQ(loader.lines,
             (std::vector<Logged>{{4, U16("语音库文件格式错误: ") + path}}));
   EXPECT_TRUE(voice.data.empty());
@@ -123,7 +123,7 @@ TEST(VoiceLoader, FilesOf28And31BytesHaveARateButNoUnit) {
     const std::u16string path = PathOf(dir.Write("h.vl", Header(size, 22050)));
     Loader loader;
     Voice voice = Named(u"h");
-    EXPECT_FALSE(voice.Load(path, loader.sink())) << size;
+    EXPECT_FALSE(voice.Load(path, loader.Sink())) << size;
     EXPECT_EQ(voice.sampleRate, 22050);
     EXPECT_EQ(voice.data.size(), size);
     EXPECT_EQ(loader.lines,
@@ -139,7 +139,7 @@ TEST(VoiceLoader, FileOf32BytesNeverHoldsAUnit) {
     PutU32(bytes, 28, 1);
     Loader loader;
     Voice voice = Named(u"t");
-    EXPECT_FALSE(voice.Load(PathOf(dir.Write("t.vl", bytes)), loader.sink()));
+    EXPECT_FALSE(voice.Load(PathOf(dir.Write("t.vl", bytes)), loader.Sink()));
     EXPECT_TRUE(voice.units.empty()) << offset;
   }
 }
@@ -153,7 +153,7 @@ TEST(VoiceLoader, UnitStartingAtTheEndOfItsOwnEntryIsRejected) {
   PutU32(bytes, 28, 4);
   Loader loader;
   Voice voice = Named(u"x");
-  EXPECT_FALSE(voice.Load(PathOf(dir.Write("x.vl", bytes)), loader.sink()));
+  EXPECT_FALSE(voice.Load(PathOf(dir.Write("x.vl", bytes)), loader.Sink()));
   EXPECT_TRUE(voice.units.empty());
 
   // One byte later it is accepted.
@@ -161,7 +161,7 @@ TEST(VoiceLoader, UnitStartingAtTheEndOfItsOwnEntryIsRejected) {
   PutU32(later, 24, 33);
   PutU32(later, 28, 4);
   Voice accepted = Named(u"y");
-  EXPECT_TRUE(accepted.Load(PathOf(dir.Write("y.vl", later)), loader.sink()));
+  EXPECT_TRUE(accepted.Load(PathOf(dir.Write("y.vl", later)), loader.Sink()));
   EXPECT_EQ(accepted.units.size(), 1u);
 }
 
@@ -176,7 +176,7 @@ TEST(VoiceLoader, RejectedEntriesStillUseUpTheirIndex) {
   PutU32(bytes, 44, 8);
   Loader loader;
   Voice voice = Named(u"r");
-  EXPECT_TRUE(voice.Load(PathOf(dir.Write("r.vl", bytes)), loader.sink()));
+  EXPECT_TRUE(voice.Load(PathOf(dir.Write("r.vl", bytes)), loader.Sink()));
   ASSERT_EQ(voice.units.size(), 1u);
   EXPECT_TRUE(voice.HasUnit(2));
   EXPECT_FALSE(voice.HasUnit(0));
@@ -192,7 +192,7 @@ TEST(VoiceLoader, OffsetPlusLengthBeyond32BitsIsRejected) {
   PutU32(bytes, 36, 8);
   Loader loader;
   Voice voice = Named(u"o");
-  EXPECT_TRUE(voice.Load(PathOf(dir.Write("o.vl", bytes)), loader.sink()));
+  EXPECT_TRUE(voice.Load(PathOf(dir.Write("o.vl", bytes)), loader.Sink()));
   EXPECT_FALSE(voice.HasUnit(0));
   EXPECT_TRUE(voice.HasUnit(1));
   EXPECT_EQ(voice.units.size(), 1u);
@@ -211,7 +211,7 @@ TEST(VoiceLoader, AcceptedEntryPointingIntoTheTableEndsTheScan) {
   PutU32(bytes, 44, 8);
   Loader loader;
   Voice voice = Named(u"p");
-  EXPECT_TRUE(voice.Load(PathOf(dir.Write("p.vl", bytes)), loader.sink()));
+  EXPECT_TRUE(voice.Load(PathOf(dir.Write("p.vl", bytes)), loader.Sink()));
   EXPECT_TRUE(voice.HasUnit(0));
   EXPECT_TRUE(voice.HasUnit(1));
   EXPECT_FALSE(voice.HasUnit(2));
@@ -226,7 +226,7 @@ TEST(VoiceLoader, ZeroSampleRateAndOddLengthAreKept) {
   PutU32(bytes, 28, 3);
   Loader loader;
   Voice voice = Named(u"z");
-  EXPECT_TRUE(voice.Load(PathOf(dir.Write("z.vl", bytes)), loader.sink()));
+  EXPECT_TRUE(voice.Load(PathOf(dir.Write("z.vl", bytes)), loader.Sink()));
   EXPECT_EQ(voice.sampleRate, 0);
   EXPECT_EQ(voice.units.at(0).length, 3u);
 }
@@ -237,7 +237,7 @@ TEST(VoiceLoader, BuiltVoiceFileRoundTrips) {
       test::BuildMarkerVoice(24000, {0, 24, 300}, 5);
   Loader loader;
   Voice voice = Named(u"m");
-  EXPECT_TRUE(voice.Load(PathOf(dir.Write("m.vl", bytes)), loader.sink()));
+  EXPECT_TRUE(voice.Load(PathOf(dir.Write("m.vl", bytes)), loader.Sink()));
   EXPECT_EQ(voice.sampleRate, 24000);
   EXPECT_EQ(voice.units.size(), 3u);
   for (int32_t index : {0, 24, 300}) {
@@ -258,9 +258,9 @@ TEST(VoiceLoader, LoadingAgainDiscardsTheEarlierContent) {
   Voice voice = Named(u"a");
   ASSERT_TRUE(voice.Load(
       PathOf(dir.Write("a.vl", test::BuildMarkerVoice(16000, {1, 2}, 4))),
-      loader.sink()));
+      loader.Sink()));
   EXPECT_FALSE(
-      voice.Load(PathOf(dir.Write("b.vl", Header(27))), loader.sink()));
+      voice.Load(PathOf(dir.Write("b.vl", Header(27))), loader.Sink()));
   EXPECT_TRUE(voice.units.empty());
   EXPECT_TRUE(voice.data.empty());
 }
@@ -271,7 +271,7 @@ TEST(VoiceLoader, LoadsFromItsOwnPathField) {
   voice.path =
       PathOf(dir.Write("s.vl", test::BuildMarkerVoice(8000, {3, 4}, 2)));
   Loader loader;
-  EXPECT_TRUE(voice.Load(voice.path, loader.sink()));
+  EXPECT_TRUE(voice.Load(voice.path, loader.Sink()));
   EXPECT_TRUE(voice.HasUnit(3));
 }
 
@@ -284,7 +284,7 @@ TEST(VoiceLoader, FileOf2GiBOrMoreIsRefusedWithoutReading) {
   if (error) GTEST_SKIP() << "no sparse file: " << error.message();
   Loader loader;
   Voice voice = Named(u"big");
-  EXPECT_FALSE(voice.Load(PathOf(file), loader.sink()));
+  EXPECT_FALSE(voice.Load(PathOf(file), loader.Sink()));
   EXPECT_EQ(loader.lines,
             (std::vector<Logged>{{4, U16("语音库文件过大: ") + PathOf(file)}}));
   EXPECT_TRUE(voice.data.empty());

@@ -23,19 +23,16 @@
 #include "frontend/syllable.h"
 #include "support/test_files.h"
 #include "vesksynth.h"
+#include "vesksynth_exports.h"
 
 namespace vesk::test {
 namespace {
 
 const std::vector<std::string>& FourteenExports() {
+#define VESK_NAME_ENTRY(verb) VESK_EXPORT_NAME(verb),
   static const std::vector<std::string> names = {
-      "VeskSynthInitialize",   "VeskSynthUninitialize",
-      "VeskSynthGetInfo",      "VeskSynthGetVoiceList",
-      "VeskSynthPrepareVoice", "VeskSynthGetAudioFormat",
-      "VeskSynthSetRate",      "VeskSynthSetPitch",
-      "VeskSynthSetVolume",    "VeskSynthSetPlayCallback",
-      "VeskSynthSpeak",        "VeskSynthStop",
-      "VeskSynthPause",        "VeskSynthResume"};
+      VESK_FOR_EACH_EXPORT(VESK_NAME_ENTRY)};
+#undef VESK_NAME_ENTRY
   return names;
 }
 
@@ -151,20 +148,9 @@ class Engine {
       error_ = "LoadLibraryW failed: " + std::to_string(GetLastError());
       return;
     }
-    Resolve(Initialize, "VeskSynthInitialize");
-    Resolve(Uninitialize, "VeskSynthUninitialize");
-    Resolve(GetInfo, "VeskSynthGetInfo");
-    Resolve(GetVoiceList, "VeskSynthGetVoiceList");
-    Resolve(PrepareVoice, "VeskSynthPrepareVoice");
-    Resolve(GetAudioFormat, "VeskSynthGetAudioFormat");
-    Resolve(SetRate, "VeskSynthSetRate");
-    Resolve(SetPitch, "VeskSynthSetPitch");
-    Resolve(SetVolume, "VeskSynthSetVolume");
-    Resolve(SetPlayCallback, "VeskSynthSetPlayCallback");
-    Resolve(Speak, "VeskSynthSpeak");
-    Resolve(Stop, "VeskSynthStop");
-    Resolve(Pause, "VeskSynthPause");
-    Resolve(Resume, "VeskSynthResume");
+#define VESK_RESOLVE(verb) Resolve(verb, VESK_EXPORT_NAME(verb));
+    VESK_FOR_EACH_EXPORT(VESK_RESOLVE)
+#undef VESK_RESOLVE
   }
 
   template <typename Fn>
@@ -288,7 +274,7 @@ std::string Describe(const std::vector<LogLine>& lines) {
   return out;
 }
 
-int32_t Letter(char letter) { return LetterUnit(letter).value_or(-1); }
+int32_t Letter(char letter) { return LetterUnit(letter); }
 
 // A voice with the letter units a..e, the punctuation unit and the unit of
 // the syllable zhong1, each a marker run of 100 samples.

@@ -25,7 +25,7 @@ class ControlTest : public WorkerTest {
 
   void StartWorker(UtteranceRequest request) {
     worker_ = std::thread([this, request = std::move(request)] {
-      SpeakUtterance(engine, request, lexicon);
+      SpeakUtterance(context, request, lexicon);
     });
   }
 
@@ -53,7 +53,7 @@ TEST_F(ControlTest, PauseHoldsTheNextChunkUntilResume) {
     if (index == 0) {
       Pause();
       firstDelivered.Open();
-    } else if (engine.paused.load()) {
+    } else if (context.paused.load()) {
       deliveredWhilePaused = true;
     }
   };
@@ -91,14 +91,14 @@ TEST_F(ControlTest, PauseThenStopDropsTheHeldChunk) {
 
 TEST_F(ControlTest, PauseHoldsTheStreamPathToo) {
   AddThreeChunkVoice();
-  engine.pitch.store(60);
+  context.pitch.store(60);
   Gate firstDelivered;
   std::atomic<bool> deliveredWhilePaused{false};
   recorder.hook = [&](std::size_t index, const DeliveredChunk&) {
     if (index == 0) {
       Pause();
       firstDelivered.Open();
-    } else if (engine.paused.load()) {
+    } else if (context.paused.load()) {
       deliveredWhilePaused = true;
     }
   };
@@ -132,12 +132,12 @@ TEST_F(ControlTest, StopEndsTheUtteranceWithoutCompletionOrFurtherAudio) {
   JoinWorker();
   EXPECT_EQ(recorder.Count(), 1u);
   EXPECT_EQ(CompletionCount(), 0u);
-  EXPECT_FALSE(engine.running.load());
+  EXPECT_FALSE(context.running.load());
 }
 
 TEST_F(ControlTest, StopInTheStreamPathDropsWhatSonicStillHolds) {
   AddThreeChunkVoice();
-  engine.rate.store(0);
+  context.rate.store(0);
   Gate inCallback, release;
   recorder.hook = [&](std::size_t index, const DeliveredChunk&) {
     if (index == 0) {
@@ -165,13 +165,13 @@ TEST_F(ControlTest, StoppedWorkerLeavesTheNextUtterancesFlagAlone) {
   recorder.hook = [&](std::size_t index, const DeliveredChunk&) {
     if (index == 0) {
       control->stopped.store(true);
-      engine.running.store(true);
+      context.running.store(true);
     }
   };
-  SpeakUtterance(engine, request, lexicon);
+  SpeakUtterance(context, request, lexicon);
   EXPECT_EQ(recorder.Count(), 1u);
   EXPECT_EQ(CompletionCount(), 0u);
-  EXPECT_TRUE(engine.running.load());
+  EXPECT_TRUE(context.running.load());
 }
 
 TEST_F(ControlTest, StoppedWorkerIgnoresAPauseMeantForTheNextUtterance) {
@@ -181,36 +181,37 @@ TEST_F(ControlTest, StoppedWorkerIgnoresAPauseMeantForTheNextUtterance) {
   recorder.hook = [&](std::size_t index, const DeliveredChunk&) {
     if (index == 0) {
       control->stopped.store(true);
-      engine.running.store(true);
-      engine.paused.store(true);
+      context.running.store(true);
+      context.paused.store(true);
     }
   };
   // Would block forever if the wait looked at running alone.
-  SpeakUtterance(engine, request, lexicon);
+  SpeakUtterance(context, request, lexicon);
   EXPECT_EQ(recorder.Count(), 1u);
-  EXPECT_TRUE(engine.running.load());
+  EXPECT_TRUE(context.running.load());
 }
 
 TEST_F(ControlTest, ThrowingPlayCallbackDoesNotEndTheUtterance) {
-  AddMarkerVoice("v", 1000, {kPunctuationUnit, LetterUnit('a').value()}, 1500);
+  AddMarkerVoice("v", 1000, {kPunctuationUnit, LetterUnit('a')}, 1500);
+  DeliverThroughEngine();
   recorder.hook = [](std::size_t, const DeliveredChunk&) {
     throw std::runtime_error("fault in the host");
   };
   Speak(u"a.");
   EXPECT_EQ(PlayedUnits(1500),
-            (std::vector<int32_t>{LetterUnit('a').value(), kPunctuationUnit}));
+            (std::vector<int32_t>{LetterUnit('a'), kPunctuationUnit}));
   EXPECT_EQ(CompletionCount(), 1u);
-  EXPECT_FALSE(engine.running.load());
+  EXPECT_FALSE(context.running.load());
 }
 
 TEST_F(ControlTest, WaitWhilePausedYieldsAtOnceWhenNotPaused) {
   UtteranceControl control;
-  engine.running.store(true);
-  EXPECT_TRUE(WaitWhilePaused(engine, control));
+  context.running.store(true);
+  EXPECT_TRUE(WaitWhilePaused(context, control));
   control.stopped.store(true);
-  EXPECT_FALSE(WaitWhilePaused(engine, control));
-  engine.paused.store(true);
-  EXPECT_FALSE(WaitWhilePaused(engine, control));
+  EXPECT_FALSE(WaitWhilePaused(context, control));
+  context.paused.store(true);
+  EXPECT_FALSE(WaitWhilePaused(context, control));
 }
 
 }  // namespace

@@ -8,17 +8,15 @@
 #include <vector>
 
 #include "frontend/phonetic_tables.h"
+#include "voice/voice_file.h"
 #include "worker_fixture.h"
 
 namespace vesk::test {
 namespace {
 
 void PutU32(std::vector<uint8_t>& bytes, std::size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = uint8_t(value >> (8 * i));
+  voicefile::PutU32(&bytes[at], value);
 }
-
-// Byte position of unit index's table entry in a BuildVoiceFile result.
-std::size_t EntryAt(int32_t index) { return 24 + 8 * std::size_t(index); }
 
 std::vector<int16_t> Tone(std::size_t count, int32_t sampleRate) {
   std::vector<int16_t> samples(count);
@@ -32,7 +30,7 @@ class DeliveryTest : public WorkerTest {
  protected:
   const uint8_t* UnitBytes(const std::string& voice, int32_t unit) {
     uint32_t length = 0;
-    return engine.voices.Find(U16(voice))->GetUnit(unit, length);
+    return context.voices.Find(U16(voice))->GetUnit(unit, length);
   }
 
   // Every sample call is even, non-empty and at most one second.
@@ -73,7 +71,7 @@ TEST_F(DeliveryTest, UnitLongerThanOneSecondComesInOneSecondPiecesInPlace) {
 }
 
 TEST_F(DeliveryTest, DefaultSettingsDeliverEveryChunkStraightFromTheVoice) {
-  AddMarkerVoice("v", 16000, {LetterUnit('a').value(), kPunctuationUnit});
+  AddMarkerVoice("v", 16000, {LetterUnit('a'), kPunctuationUnit});
   Speak(u"a.a");
   const auto chunks = recorder.Chunks();
   ASSERT_EQ(chunks.size(), 4u);
@@ -102,10 +100,10 @@ TEST_F(DeliveryTest, NegativeSampleRateChunksLikeAnUnknownRate) {
 TEST_F(DeliveryTest, SampleRateSonicCannotHandleFallsBackToDirectWithVolume) {
   for (int32_t rate : {0, 8, -16000}) {
     SCOPED_TRACE(rate);
-    engine.voices.Clear();
+    context.voices.Clear();
     AddVoice("v", rate, {{kPunctuationUnit, {100, -100, 7}}});
-    engine.pitch.store(60);
-    engine.volume.store(100);
+    context.pitch.store(60);
+    context.volume.store(100);
     const std::size_t before = recorder.Count();
     Speak(u".");
     const auto chunks = recorder.Chunks();
@@ -117,7 +115,7 @@ TEST_F(DeliveryTest, SampleRateSonicCannotHandleFallsBackToDirectWithVolume) {
 
 TEST_F(DeliveryTest, OddLengthUnitDropsItsLastByte) {
   auto bytes = BuildVoiceFile(16000, Loadable({{kPunctuationUnit, {5, 6, 7}}}));
-  PutU32(bytes, EntryAt(kPunctuationUnit) + 4, 5);
+  PutU32(bytes, voicefile::EntryPosition(kPunctuationUnit) + 4, 5);
   AddVoiceFile("v", bytes);
   Speak(u".");
   const auto chunks = recorder.Chunks();
@@ -128,7 +126,7 @@ TEST_F(DeliveryTest, OddLengthUnitDropsItsLastByte) {
 
 TEST_F(DeliveryTest, OneByteUnitPlaysNothing) {
   auto bytes = BuildVoiceFile(16000, Loadable({{kPunctuationUnit, {5}}}));
-  PutU32(bytes, EntryAt(kPunctuationUnit) + 4, 1);
+  PutU32(bytes, voicefile::EntryPosition(kPunctuationUnit) + 4, 1);
   AddVoiceFile("v", bytes);
   Speak(u"..");
   const auto chunks = recorder.Chunks();
@@ -144,19 +142,19 @@ std::vector<uint8_t> OddOffsetVoice(int32_t sampleRate) {
   auto bytes =
       BuildVoiceFile(sampleRate, Loadable({{kPunctuationUnit, samples}}));
   uint32_t offset = 0;
-  std::memcpy(&offset, &bytes[EntryAt(kPunctuationUnit)], 4);
-  PutU32(bytes, EntryAt(kPunctuationUnit), offset + 1);
-  PutU32(bytes, EntryAt(kPunctuationUnit) + 4, 798);
+  std::memcpy(&offset, &bytes[voicefile::EntryPosition(kPunctuationUnit)], 4);
+  PutU32(bytes, voicefile::EntryPosition(kPunctuationUnit), offset + 1);
+  PutU32(bytes, voicefile::EntryPosition(kPunctuationUnit) + 4, 798);
   return bytes;
 }
 
 TEST_F(DeliveryTest, UnitAtAnOddOffsetIsDeliveredAsStored) {
   const auto bytes = OddOffsetVoice(16000);
   AddVoiceFile("v", bytes);
-  engine.volume.store(100);
+  context.volume.store(100);
   Speak(u".");
   uint32_t offset = 0;
-  std::memcpy(&offset, &bytes[EntryAt(kPunctuationUnit)], 4);
+  std::memcpy(&offset, &bytes[voicefile::EntryPosition(kPunctuationUnit)], 4);
   std::vector<int16_t> expected(399);
   for (std::size_t k = 0; k < expected.size(); ++k) {
     int16_t s;
@@ -168,7 +166,7 @@ TEST_F(DeliveryTest, UnitAtAnOddOffsetIsDeliveredAsStored) {
 
 TEST_F(DeliveryTest, UnitAtAnOddOffsetGoesThroughTheStream) {
   AddVoiceFile("v", OddOffsetVoice(16000));
-  engine.pitch.store(70);
+  context.pitch.store(70);
   Speak(u"..");
   ExpectChunksWithin(16000);
   EXPECT_GT(AllSamples().size(), 0u);
@@ -176,7 +174,7 @@ TEST_F(DeliveryTest, UnitAtAnOddOffsetGoesThroughTheStream) {
 
 TEST_F(DeliveryTest, FullVolumeDoublesAndClamps) {
   AddVoice("v", 16000, {{kPunctuationUnit, {20000, -20000, 100, -1}}});
-  engine.volume.store(100);
+  context.volume.store(100);
   Speak(u".");
   EXPECT_EQ(AllSamples(), (std::vector<int16_t>{32767, -32768, 200, -2}));
   EXPECT_FALSE(AnyChunkPointsIntoVoice("v"));
@@ -190,7 +188,7 @@ TEST_F(DeliveryTest, FullVolumeDoublesAndClamps) {
 
 TEST_F(DeliveryTest, QuarterVolumeHalvesTowardZero) {
   AddVoice("v", 16000, {{kPunctuationUnit, {1001, -1001, 1, -1}}});
-  engine.volume.store(25);
+  context.volume.store(25);
   Speak(u"..");
   EXPECT_EQ(AllSamples(),
             (std::vector<int16_t>{500, -500, 0, 0, 500, -500, 0, 0}));
@@ -198,7 +196,7 @@ TEST_F(DeliveryTest, QuarterVolumeHalvesTowardZero) {
 
 TEST_F(DeliveryTest, ZeroVolumeStillDeliversEveryChunkSilenced) {
   AddMarkerVoice("v", 1000, {kPunctuationUnit}, 2500);
-  engine.volume.store(0);
+  context.volume.store(0);
   Speak(u".");
   const auto chunks = recorder.Chunks();
   ASSERT_EQ(chunks.size(), 4u);
@@ -210,7 +208,7 @@ TEST_F(DeliveryTest, ZeroVolumeStillDeliversEveryChunkSilenced) {
 
 TEST_F(DeliveryTest, ScaledLongUnitIsChunkedLikeTheDirectOne) {
   AddMarkerVoice("v", 1000, {kPunctuationUnit}, 2500);
-  engine.volume.store(100);
+  context.volume.store(100);
   Speak(u".");
   ExpectChunksWithin(1000);
   EXPECT_EQ(AllSamples(), std::vector<int16_t>(2500, 2 * kPunctuationUnit));
@@ -220,7 +218,7 @@ TEST_F(DeliveryTest, RatesNearTheMiddleNeedNoStream) {
   AddMarkerVoice("v", 16000, {kPunctuationUnit});
   for (int32_t rate : {48, 50, 52}) {
     SCOPED_TRACE(rate);
-    engine.rate.store(rate);
+    context.rate.store(rate);
     const std::size_t before = recorder.Count();
     Speak(u".");
     const auto chunks = recorder.Chunks();
@@ -234,7 +232,7 @@ TEST_F(DeliveryTest, RatesNearTheMiddleNeedNoStream) {
 TEST_F(DeliveryTest, FullRateGivesAboutHalfTheSamples) {
   const int32_t sampleRate = 16000;
   AddVoice("v", sampleRate, {{kPunctuationUnit, Tone(16000, sampleRate)}});
-  engine.rate.store(100);
+  context.rate.store(100);
   Speak(u"...");
   ExpectChunksWithin(sampleRate);
   const double ratio = double(AllSamples().size()) / (3.0 * 16000);
@@ -246,7 +244,7 @@ TEST_F(DeliveryTest, FullRateGivesAboutHalfTheSamples) {
 TEST_F(DeliveryTest, SlowestRateStreamStillChunksAtOneSecond) {
   const int32_t sampleRate = 8000;
   AddVoice("v", sampleRate, {{kPunctuationUnit, Tone(16000, sampleRate)}});
-  engine.rate.store(0);
+  context.rate.store(0);
   Speak(u".");
   ExpectChunksWithin(sampleRate);
   const double ratio = double(AllSamples().size()) / 16000.0;
@@ -257,7 +255,7 @@ TEST_F(DeliveryTest, SlowestRateStreamStillChunksAtOneSecond) {
 TEST_F(DeliveryTest, PitchChangeGoesThroughAStreamAtTheSameLength) {
   const int32_t sampleRate = 16000;
   AddVoice("v", sampleRate, {{kPunctuationUnit, Tone(16000, sampleRate)}});
-  engine.pitch.store(60);
+  context.pitch.store(60);
   Speak(u".");
   ExpectChunksWithin(sampleRate);
   EXPECT_FALSE(AnyChunkPointsIntoVoice("v"));
@@ -269,8 +267,8 @@ TEST_F(DeliveryTest, PitchChangeGoesThroughAStreamAtTheSameLength) {
 TEST_F(DeliveryTest, StreamOutputIsScaledByTheVolume) {
   const int32_t sampleRate = 16000;
   AddVoice("v", sampleRate, {{kPunctuationUnit, Tone(16000, sampleRate)}});
-  engine.pitch.store(60);
-  engine.volume.store(0);
+  context.pitch.store(60);
+  context.volume.store(0);
   Speak(u".");
   ExpectChunksWithin(sampleRate);
   const auto all = AllSamples();
@@ -281,7 +279,7 @@ TEST_F(DeliveryTest, StreamOutputIsScaledByTheVolume) {
 TEST_F(DeliveryTest, SettingsAreReadOnceAtTheStart) {
   AddMarkerVoice("v", 1000, {kPunctuationUnit}, 2500);
   recorder.hook = [&](std::size_t index, const DeliveredChunk&) {
-    if (index == 0) engine.volume.store(100);
+    if (index == 0) context.volume.store(100);
   };
   Speak(u".");
   EXPECT_EQ(AllSamples(), MarkerSamples(kPunctuationUnit, 2500));

@@ -15,8 +15,8 @@ int32_t U(const char* pinyin, int32_t tone) {
   return SyllableUnitIndex(pinyin, tone);
 }
 
-int32_t Letter(char c) { return *LetterUnit(c); }
-int32_t Digit(char16_t c) { return *DigitUnit(c); }
+int32_t Letter(char c) { return LetterUnit(c); }
+int32_t Digit(char16_t c) { return DigitUnit(c); }
 
 constexpr char kCharDictionary[] =
     "你: nǐ\n"
@@ -183,7 +183,7 @@ TEST_F(TextWalkTest, UnitsFollowOneAnotherWithoutInsertedSilence) {
 
 TEST_F(TextWalkTest, EveryCallCarriesTheUserValueAndTheVoiceName) {
   AddMarkerVoice("v", 16000, {Letter('a'), kPunctuationUnit});
-  SpeakUtterance(engine, Prepare(u"a.a", u"", -77), lexicon);
+  SpeakUtterance(context, Prepare(u"a.a", u"", -77), lexicon);
   const auto chunks = recorder.Chunks();
   ASSERT_EQ(chunks.size(), 4u);
   for (const auto& chunk : chunks) {
@@ -215,40 +215,48 @@ TEST_F(TextWalkTest, NamedVoiceSpeaks) {
 TEST_F(TextWalkTest, NoVoiceMeansNoCallAtAllAndRunningCleared) {
   Speak(u"好.");
   EXPECT_EQ(recorder.Count(), 0u);
-  EXPECT_FALSE(engine.running.load());
+  EXPECT_FALSE(context.running.load());
 }
 
 TEST_F(TextWalkTest, FinishedUtteranceClearsRunning) {
   AddMarkerVoice("v", 16000, {kPunctuationUnit});
   Speak(u".");
-  EXPECT_FALSE(engine.running.load());
+  EXPECT_FALSE(context.running.load());
 }
 
 TEST_F(TextWalkTest, UtteranceStoppedBeforeItBeganPlaysNothing) {
   AddMarkerVoice("v", 16000, {kPunctuationUnit});
   UtteranceRequest request = Prepare(u"..");
-  engine.running.store(false);
-  SpeakUtterance(engine, request, lexicon);
+  context.running.store(false);
+  SpeakUtterance(context, request, lexicon);
   EXPECT_EQ(recorder.Count(), 0u);
-  EXPECT_FALSE(engine.running.load());
+  EXPECT_FALSE(context.running.load());
 }
 
 TEST_F(TextWalkTest, WithoutAPlayCallbackTheUtteranceStillEnds) {
   AddMarkerVoice("v", 16000, {kPunctuationUnit});
-  engine.playCallback.store(nullptr);
+  DeliverThroughEngine().playCallback.store(nullptr);
   Speak(u"...");
   EXPECT_EQ(recorder.Count(), 0u);
-  EXPECT_FALSE(engine.running.load());
+  EXPECT_FALSE(context.running.load());
+}
+
+TEST_F(TextWalkTest, AContextWithoutASinkStillEnds) {
+  AddMarkerVoice("v", 16000, {kPunctuationUnit});
+  context.sink = {};
+  Speak(u"...");
+  EXPECT_EQ(recorder.Count(), 0u);
+  EXPECT_FALSE(context.running.load());
 }
 
 TEST_F(TextWalkTest, RequestWithoutControlIsSpokenToItsEnd) {
   AddMarkerVoice("v", 16000, {kPunctuationUnit});
   UtteranceRequest request = Prepare(u"..");
   request.control.reset();
-  SpeakUtterance(engine, request, lexicon);
+  SpeakUtterance(context, request, lexicon);
   EXPECT_EQ(PlayedUnits(), std::vector<int32_t>(2, kPunctuationUnit));
   EXPECT_EQ(CompletionCount(), 1u);
-  EXPECT_FALSE(engine.running.load());
+  EXPECT_FALSE(context.running.load());
 }
 
 }  // namespace

@@ -51,6 +51,15 @@ std::size_t PlayRecorder::Count() const {
   return chunks_.size();
 }
 
+AudioSink RecordingSink(PlayRecorder& recorder) {
+  return {[](void* target, const char16_t* voiceName, const int16_t* samples,
+             int32_t byteCount, int32_t userValue) {
+            static_cast<PlayRecorder*>(target)->Record(voiceName, samples,
+                                                       byteCount, userValue);
+          },
+          &recorder};
+}
+
 void Gate::Open() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -65,12 +74,17 @@ bool Gate::Wait() {
                              [&] { return open_; });
 }
 
-void WorkerTest::SetUp() {
-  activeRecorder.store(&recorder);
-  engine.playCallback.store(&RecordingCallback);
-}
+void WorkerTest::SetUp() { context.sink = RecordingSink(recorder); }
 
 void WorkerTest::TearDown() { activeRecorder.store(nullptr); }
+
+EngineState& WorkerTest::DeliverThroughEngine() {
+  engine_ = std::make_unique<EngineState>();
+  activeRecorder.store(&recorder);
+  engine_->playCallback.store(&RecordingCallback);
+  context.sink = engine_->worker.sink;
+  return *engine_;
+}
 
 void WorkerTest::AddVoiceFile(const std::string& name,
                               const std::vector<uint8_t>& bytes) {
@@ -80,7 +94,7 @@ void WorkerTest::AddVoiceFile(const std::string& name,
   ASSERT_TRUE(voice.Load(U16(path.string()), [](int32_t,
                                                 const std::u16string&) {
   })) << name;
-  engine.voices.Add(std::move(voice));
+  context.voices.Add(std::move(voice));
 }
 
 void WorkerTest::AddMarkerVoice(const std::string& name, int32_t sampleRate,
@@ -118,8 +132,7 @@ void WorkerTest::LoadPhraseDictionary(const std::string& utf8) {
 UtteranceRequest WorkerTest::Prepare(std::u16string_view text,
                                      std::u16string_view voiceName,
                                      int32_t userValue) {
-  engine.running.store(true);
-  engine.paused.store(false);
+  BeginUtterance(context);
   UtteranceRequest request;
   request.voiceName = std::u16string(voiceName);
   request.text = std::u16string(text);
@@ -130,30 +143,18 @@ UtteranceRequest WorkerTest::Prepare(std::u16string_view text,
 
 void WorkerTest::Speak(std::u16string_view text,
                        std::u16string_view voiceName) {
-  SpeakUtterance(engine, Prepare(text, voiceName), lexicon);
+  SpeakUtterance(context, Prepare(text, voiceName), lexicon);
 }
 
 void WorkerTest::Pause() {
-  std::lock_guard<std::mutex> lock(engine.pauseMutex);
-  engine.paused.store(true);
+  std::lock_guard<std::mutex> lock(context.pauseMutex);
+  context.paused.store(true);
 }
 
-void WorkerTest::Resume() {
-  {
-    std::lock_guard<std::mutex> lock(engine.pauseMutex);
-    engine.paused.store(false);
-  }
-  engine.pauseCondition.notify_all();
-}
+void WorkerTest::Resume() { WakeFromPause(context); }
 
 void WorkerTest::Stop(UtteranceControl& control) {
-  {
-    std::lock_guard<std::mutex> lock(engine.pauseMutex);
-    control.stopped.store(true);
-    engine.running.store(false);
-    engine.paused.store(false);
-  }
-  engine.pauseCondition.notify_all();
+  SignalStop(context, &control);
 }
 
 std::vector<int16_t> WorkerTest::AllSamples() const {
@@ -190,7 +191,7 @@ std::size_t WorkerTest::SampleCallCount() const {
 
 bool WorkerTest::PointsIntoVoice(const std::string& name,
                                  const int16_t* p) const {
-  const auto voice = engine.voices.Find(U16(name));
+  const auto voice = context.voices.Find(U16(name));
   if (voice == nullptr || p == nullptr) return false;
   const auto* bytes = reinterpret_cast<const uint8_t*>(p);
   return bytes >= voice->data.data() &&

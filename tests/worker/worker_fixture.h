@@ -1,5 +1,6 @@
-// A private engine, a recording play callback and marker voices for driving
-// the speech worker on the test thread.
+// A worker context of the test's own (no engine around it), a recorder of
+// what it delivers and marker voices, for driving the speech worker on the
+// test thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include "lexicon/pinyin_lexicon.h"
 #include "support/test_files.h"
 #include "worker/speech_worker.h"
+#include "worker/worker_context.h"
 
 namespace vesk::test {
 
@@ -46,6 +48,9 @@ class PlayRecorder {
   mutable std::mutex mutex_;
   std::vector<DeliveredChunk> chunks_;
 };
+
+// A sink that hands every delivery straight to recorder.
+AudioSink RecordingSink(PlayRecorder& recorder);
 
 // A one-shot signal between the test thread and the worker.
 class Gate {
@@ -94,6 +99,9 @@ class WorkerTest : public ::testing::Test {
   void Pause();
   void Resume();
   void Stop(UtteranceControl& control);
+  // Routes the audio through an engine's play callback, guarded as a host's
+  // is, instead of straight to the recorder. Yields that engine.
+  EngineState& DeliverThroughEngine();
 
   // The units a marker voice played, in order: each run of equal samples
   // counts as length / samplesPerUnit units.
@@ -108,10 +116,13 @@ class WorkerTest : public ::testing::Test {
   static constexpr std::size_t kSamplesPerUnit = 40;
   static constexpr int32_t kUserValue = 4242;
 
-  EngineState engine;
+  WorkerContext context;
   PinyinLexicon lexicon;
   PlayRecorder recorder;
   TempDir dir;
+
+ private:
+  std::unique_ptr<EngineState> engine_;
 };
 
 }  // namespace vesk::test

@@ -1,5 +1,7 @@
 #include "text_prep.h"
 
+#include "frontend/text_runs.h"
+
 #include <unicode/locid.h>
 #include <unicode/rbnf.h>
 #include <unicode/unorm2.h>
@@ -24,7 +26,6 @@ bool IsLetter(char16_t c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 bool IsWordChar(char16_t c) { return IsDigit(c) || IsLetter(c) || c == u'_'; }
-bool IsHan(char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; }
 bool IsSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == 0x3000 || c == 0xA0;
 }
@@ -34,8 +35,7 @@ bool IsLineBreak(char16_t c) {
 }
 // The marks on which the engine plays its pause.
 bool IsSentenceMark(char16_t c) {
-  return c == u'!' || c == u',' || c == u'.' || c == u'?' || c == u'。' ||
-         c == u'！' || c == u'，' || c == u'？';
+  return ClassifyCharacter(c) == TextRun::SentenceMark;
 }
 // Marks a reader pauses on that the engine passes over in silence.
 bool IsPausingMark(char16_t c) {

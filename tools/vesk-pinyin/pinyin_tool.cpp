@@ -1,13 +1,12 @@
 #include "pinyin_tool.h"
 
 #include "frontend/number_reading.h"
+#include "frontend/text_runs.h"
 #include "lexicon/dictionary_file.h"
 
 namespace vesk::tool {
 
 namespace {
-
-bool IsHan(char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; }
 
 // The Han runs of text, in order.
 std::vector<std::u16string_view> HanRuns(std::u16string_view text) {

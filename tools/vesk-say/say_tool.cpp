@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include "frontend/text_runs.h"
 #include "platform/platform.h"
 
 namespace vesk::say {
@@ -9,12 +10,6 @@ namespace vesk::say {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-bool IsChinese(char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; }
-bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsAsciiLetter(char16_t c) {
-  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
 
 template <typename T>
 bool Resolve(void* handle, const char* name, T& out, std::string& error) {
@@ -87,8 +82,7 @@ void Utf8Decoder::Finish(std::u16string& out) {
 }
 
 bool IsSafeCutAfter(char16_t c) {
-  return !IsChinese(c) && !IsAsciiDigit(c) && !IsAsciiLetter(c) &&
-         !(c >= 0xD800 && c <= 0xDBFF);
+  return !Continues(ClassifyCharacter(c)) && !(c >= 0xD800 && c <= 0xDBFF);
 }
 
 std::size_t NextPieceLength(std::u16string_view text, std::size_t limit,
@@ -140,20 +134,10 @@ EngineLibrary::EngineLibrary(const std::filesystem::path& path) {
     error_ = message != nullptr ? message : "cannot load " + path.string();
     return;
   }
-  Resolve(handle_, "VeskSynthInitialize", api_.Initialize, error_);
-  Resolve(handle_, "VeskSynthUninitialize", api_.Uninitialize, error_);
-  Resolve(handle_, "VeskSynthGetInfo", api_.GetInfo, error_);
-  Resolve(handle_, "VeskSynthGetVoiceList", api_.GetVoiceList, error_);
-  Resolve(handle_, "VeskSynthPrepareVoice", api_.PrepareVoice, error_);
-  Resolve(handle_, "VeskSynthGetAudioFormat", api_.GetAudioFormat, error_);
-  Resolve(handle_, "VeskSynthSetRate", api_.SetRate, error_);
-  Resolve(handle_, "VeskSynthSetPitch", api_.SetPitch, error_);
-  Resolve(handle_, "VeskSynthSetVolume", api_.SetVolume, error_);
-  Resolve(handle_, "VeskSynthSetPlayCallback", api_.SetPlayCallback, error_);
-  Resolve(handle_, "VeskSynthSpeak", api_.Speak, error_);
-  Resolve(handle_, "VeskSynthStop", api_.Stop, error_);
-  Resolve(handle_, "VeskSynthPause", api_.Pause, error_);
-  Resolve(handle_, "VeskSynthResume", api_.Resume, error_);
+#define VESK_SAY_RESOLVE(verb) \
+  Resolve(handle_, VESK_EXPORT_NAME(verb), api_.verb, error_);
+  VESK_FOR_EACH_EXPORT(VESK_SAY_RESOLVE)
+#undef VESK_SAY_RESOLVE
   if (!error_.empty()) {
     error_ = path.string() + " is not a Vesk engine: " + error_;
     ::dlclose(handle_);

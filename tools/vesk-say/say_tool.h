@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vesksynth.h"
+#include "vesksynth_exports.h"
 
 namespace vesk::say {
 
@@ -54,20 +55,9 @@ bool HasContent(std::u16string_view piece);
 
 // The fourteen exports of an engine library opened with dlopen.
 struct EngineApi {
-  VeskBool (*Initialize)(LogCallback) = nullptr;
-  VeskBool (*Uninitialize)() = nullptr;
-  VeskBool (*GetInfo)(EngineInfo*) = nullptr;
-  VeskBool (*GetVoiceList)(char16_t**, uint32_t*) = nullptr;
-  VeskBool (*PrepareVoice)(const char16_t*) = nullptr;
-  VeskBool (*GetAudioFormat)(AudioFormat*) = nullptr;
-  VeskBool (*SetRate)(intptr_t, int32_t) = nullptr;
-  VeskBool (*SetPitch)(intptr_t, int32_t) = nullptr;
-  VeskBool (*SetVolume)(intptr_t, int32_t) = nullptr;
-  PlayCallback (*SetPlayCallback)(PlayCallback) = nullptr;
-  VeskBool (*Speak)(const char16_t*, const char16_t*, int32_t) = nullptr;
-  VeskBool (*Stop)() = nullptr;
-  VeskBool (*Pause)() = nullptr;
-  VeskBool (*Resume)() = nullptr;
+#define VESK_SAY_FIELD(verb) decltype(&VeskSynth##verb) verb = nullptr;
+  VESK_FOR_EACH_EXPORT(VESK_SAY_FIELD)
+#undef VESK_SAY_FIELD
 };
 
 class EngineLibrary {

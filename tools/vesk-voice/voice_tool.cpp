@@ -18,13 +18,13 @@
 #include "lexicon/dictionary_file.h"
 #include "platform/platform.h"
 #include "voice/voice.h"
+#include "voice/voice_file.h"
 
 namespace vesk::voicetool {
 
 namespace {
 
-// Bytes 0..7 of a file this tool wrote; the engine ignores them.
-constexpr char kBuilderMark[8] = {'V', 'E', 'S', 'K', 'V', 'L', 1, 0};
+using voicefile::kBuilderMark;
 
 constexpr const char* kStandardSyllableText =
     "a ai an ang ao "
@@ -104,15 +104,6 @@ const std::unordered_map<int32_t, std::string>& SyllableBySlot() {
 
 std::string Utf8(std::u16string_view text) {
   return platform::Utf16ToUtf8(text);
-}
-
-void PutU32(std::vector<uint8_t>& out, std::size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(value >> (8 * i));
-}
-
-void PutU16(std::vector<uint8_t>& out, std::size_t at, uint16_t value) {
-  out[at] = uint8_t(value & 0xFF);
-  out[at + 1] = uint8_t(value >> 8);
 }
 
 }  // namespace
@@ -410,47 +401,7 @@ bool WriteWav(const std::filesystem::path& path,
 
 std::vector<uint8_t> EncodeVoiceLibrary(const VoiceLibrary& voice,
                                         std::string& error) {
-  std::map<int32_t, const std::vector<int16_t>*> units;
-  for (const auto& [index, samples] : voice.units) {
-    if (index < 0) {
-      error = "negative unit index " + std::to_string(index);
-      return {};
-    }
-    if (!samples.empty()) units[index] = &samples;
-  }
-  if (units.empty()) {
-    error = "no unit to write";
-    return {};
-  }
-  const uint64_t entries = uint64_t(units.rbegin()->first) + 1;
-  const uint64_t tableEnd = 24 + 8 * entries;
-  // The loader accepts a unit only when it starts after its own table entry;
-  // a lone unit in the last entry would start exactly there.
-  const uint64_t padding =
-      uint64_t(units.begin()->first) + 1 == entries ? 8 : 0;
-  uint64_t total = tableEnd + padding;
-  for (const auto& [index, samples] : units) total += 2 * samples->size();
-  if (total >= (uint64_t(1) << 31)) {
-    error = "the voice would exceed 2 GiB";
-    return {};
-  }
-  std::vector<uint8_t> out(std::size_t(tableEnd + padding), 0);
-  out.reserve(std::size_t(total));
-  std::copy(std::begin(kBuilderMark), std::end(kBuilderMark), out.begin());
-  PutU32(out, 8, uint32_t(voice.sampleRate));
-  PutU32(out, 12, uint32_t(entries));
-  PutU32(out, 16, uint32_t(units.size()));
-  for (const auto& [index, samples] : units) {
-    const std::size_t entry = 24 + 8 * std::size_t(index);
-    PutU32(out, entry, uint32_t(out.size()));
-    PutU32(out, entry + 4, uint32_t(2 * samples->size()));
-    const std::size_t at = out.size();
-    out.resize(at + 2 * samples->size());
-    for (std::size_t i = 0; i < samples->size(); ++i) {
-      PutU16(out, at + 2 * i, uint16_t((*samples)[i]));
-    }
-  }
-  return out;
+  return voicefile::Encode(voice.sampleRate, voice.units, error);
 }
 
 bool WriteFileAtomically(const std::filesystem::path& path,

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "frontend/phonetic_tables.h"
+
 namespace vesk::voicetool {
 
 // ---- Unit names ----------------------------------------------------------
@@ -22,7 +24,7 @@ namespace vesk::voicetool {
 //   pause                  the unit played for sentence marks
 //   unit-1234              a raw unit index
 
-inline constexpr int32_t kPauseUnit = 24;
+inline constexpr int32_t kPauseUnit = kPunctuationUnit;
 inline constexpr int32_t kLastUnit = 10815;
 
 // The unit index a file stem names, or nullopt.
@@ -102,9 +104,8 @@ struct VoiceLibrary {
   std::map<int32_t, std::vector<int16_t>> units;
 };
 
-// The file bytes: 24-byte header (a builder mark at 0, the rate at 8), one
-// table entry per index 0..max, PCM in index order. Empty (with error) when
-// the result would not fit 32-bit offsets.
+// The file bytes, laid out by voicefile::Encode. Empty (with error) when the
+// voice cannot be written.
 std::vector<uint8_t> EncodeVoiceLibrary(const VoiceLibrary& voice,
                                         std::string& error);
 
