@@ -13,6 +13,7 @@
 
 #include "pinyin_tool.h"
 #include "platform/platform.h"
+#include "tool_cli.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ int RunCheck(const std::string& pinyinPath, const std::string& phrasesPath) {
 
 int main(int argc, char** argv) {
   CLI::App app{"Prints how the Vesk engine reads Chinese text, as pinyin"};
+  vesk::tool::AddVersionFlag(app, "vesk-pinyin");
   std::string dictDir = VESK_DEFAULT_ENGINE_DIR;
   std::string pinyinPath;
   std::string phrasesPath;
@@ -76,7 +78,9 @@ int main(int argc, char** argv) {
   app.add_flag("--stats", stats,
                "Print dictionary counts and load time to stderr");
   app.add_option("file", input, "UTF-8 text file (default: standard input)");
-  CLI11_PARSE(app, argc, argv);
+  if (const auto exit = vesk::tool::ParseCommandLine(app, argc, argv)) {
+    return *exit;
+  }
 
   if (pinyinPath.empty()) pinyinPath = dictDir + "/pinyin.txt";
   if (phrasesPath.empty()) phrasesPath = dictDir + "/phrases.txt";

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "tool_cli.h"
 #include "voice_tool.h"
 
 namespace vt = vesk::voicetool;
@@ -274,6 +275,7 @@ int RunSyllables(const std::vector<std::string>& dictionaries, bool espeak) {
 
 int main(int argc, char** argv) {
   CLI::App app{"vesk-voice: builds and inspects .vl voice libraries"};
+  vesk::tool::AddVersionFlag(app, "vesk-voice");
   app.require_subcommand(1);
 
   std::string directory;
@@ -348,7 +350,9 @@ int main(int argc, char** argv) {
                       "Print \"unit text\" lines for all five tones and the "
                       "letters, as espeak-ng's pinyin voice reads them");
 
-  CLI11_PARSE(app, argc, argv);
+  if (const auto exit = vesk::tool::ParseCommandLine(app, argc, argv)) {
+    return *exit;
+  }
 
   if (*build) {
     options.fadeGiven = fade->count() > 0;
