@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "tool_paths.h"
 
 namespace vesk::say {
 
@@ -470,15 +471,7 @@ std::optional<std::filesystem::path> FindEngine(
 }
 
 std::vector<std::filesystem::path> DefaultEngineDirectories() {
-  std::vector<std::filesystem::path> out;
-  std::error_code failure;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", failure);
-  if (!failure) {
-    const auto bin = self.parent_path();
-    out.push_back(
-        (bin / VESK_SAY_INSTALLED_ENGINE_RELATIVE).lexically_normal());
-    out.push_back((bin / VESK_SAY_BUILD_ENGINE_RELATIVE).lexically_normal());
-  }
+  auto out = tool::EngineDirectories();
   out.push_back(std::filesystem::path(VESK_SAY_INSTALLED_ENGINE_DIR));
   return out;
 }
