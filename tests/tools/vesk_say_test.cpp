@@ -674,5 +674,85 @@ TEST_F(VeskSayTool, WithoutASoundDeviceSuggestsAFileInOneLine) {
   EXPECT_NE(last.find("-o FILE"), std::string::npos) << run.err;
 }
 
+// ---- Installed -----------------------------------------------------------
+
+bool FileContains(const std::filesystem::path& path, const std::string& text) {
+  return ReadText(path).find(text) != std::string::npos;
+}
+
+// The installed tree, moved away from where it was installed: every tool
+// runs from it and finds the engine beside it, and no file in it names the
+// build tree.
+TEST(VeskInstallation, InstalledToolsRunFromAMovedTreeWithoutTheBuild) {
+  TempDir staging;
+  TempDir moved;
+  const ToolRun install =
+      RunTool("/usr/bin/env",
+              {"DESTDIR=" + staging.path().string(), VESK_CMAKE_COMMAND,
+               "--install", VESK_BUILD_DIR, "--strip"},
+              staging.path());
+  ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+  const auto installed =
+      staging.path() /
+      std::filesystem::path(VESK_INSTALL_PREFIX).relative_path();
+  const auto root = moved.path() / "opt-vesk";
+  std::filesystem::copy(installed, root,
+                        std::filesystem::copy_options::recursive);
+  std::filesystem::remove_all(staging.path() / "usr");
+
+  const auto bin = root / VESK_INSTALL_BINDIR;
+  const auto engineDir = root / VESK_INSTALL_ENGINE_DIR;
+  ASSERT_TRUE(std::filesystem::exists(engineDir / say::kEngineFileName));
+  EXPECT_TRUE(std::filesystem::exists(root / "share/doc/vesk/LICENSE"));
+  EXPECT_TRUE(
+      FileContains(root / "share/doc/vesk/DATA-NOTICE.txt", "CC BY-SA 4.0"));
+  EXPECT_TRUE(FileContains(root / VESK_INSTALL_MANDIR / "man1/vesk-say.1",
+                           "\\-\\-encoding"));
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    EXPECT_FALSE(FileContains(entry.path(), VESK_BUILD_DIR))
+        << entry.path() << " names the build tree";
+  }
+
+  // A voice and a dictionary of the test's own, so the run does not depend
+  // on whether the real data has been generated.
+  std::filesystem::remove(engineDir / "pinyin.txt");
+  for (const auto& entry : std::filesystem::directory_iterator(engineDir)) {
+    if (entry.path().extension() == ".vl") std::filesystem::remove(entry);
+  }
+  TempDir scratch;
+  const auto voice = scratch.Write(
+      "marker.vl", BuildMarkerVoice(16000, {kA, kB, kC, kPause}, kUnitSamples));
+  std::filesystem::copy_file(voice, engineDir / "marker.vl");
+  const auto wav = scratch.path() / "out.wav";
+  const ToolRun say = RunTool((bin / "vesk-say").string(),
+                              {"-o", wav.string(), "abc"}, scratch.path());
+  ASSERT_EQ(say.exitCode, 0) << say.err;
+  int rate = 0;
+  EXPECT_EQ(ReadWav(wav, rate), Expected({kA, kB, kC}));
+  const ToolRun info =
+      RunTool((bin / "vesk-say").string(), {"--info"}, scratch.path());
+  EXPECT_NE(info.out.find(engineDir.string()), std::string::npos) << info.out;
+
+  const auto text = scratch.Write("in.txt", "中\n");
+  const ToolRun noDictionary =
+      RunTool((bin / "vesk-pinyin").string(), {}, scratch.path(), text);
+  EXPECT_EQ(noDictionary.exitCode, 1);
+  EXPECT_NE(noDictionary.err.find(engineDir.string()), std::string::npos)
+      << noDictionary.err;
+  scratch.Write("pinyin.txt", "U+4E2D: zhōng\n");
+  std::filesystem::copy_file(scratch.path() / "pinyin.txt",
+                             engineDir / "pinyin.txt");
+  const ToolRun pinyin =
+      RunTool((bin / "vesk-pinyin").string(), {}, scratch.path(), text);
+  EXPECT_EQ(pinyin.exitCode, 0) << pinyin.err;
+  EXPECT_EQ(pinyin.out, "zhong1\n");
+  const ToolRun voiceTool =
+      RunTool((bin / "vesk-voice").string(),
+              {"info", (engineDir / "marker.vl").string()}, scratch.path());
+  EXPECT_EQ(voiceTool.exitCode, 0) << voiceTool.err;
+}
+
 }  // namespace
 }  // namespace vesk::test
