@@ -672,6 +672,7 @@ TEST_F(VeskSayTool, WithoutASoundDeviceSuggestsAFileInOneLine) {
   const auto last = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
   EXPECT_EQ(last.find("vesk-say: no sound device"), 0u) << run.err;
   EXPECT_NE(last.find("-o FILE"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("ALSA"), std::string::npos) << run.err;
 }
 
 // ---- Installed -----------------------------------------------------------

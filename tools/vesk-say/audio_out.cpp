@@ -1,5 +1,6 @@
 #include "audio_out.h"
 
+#include <fcntl.h>
 #include <pcaudiolib/audio.h>
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -261,6 +262,13 @@ std::unique_ptr<AudioOut> OpenStdoutOut(int sampleRate, bool raw,
 
 std::unique_ptr<AudioOut> OpenDeviceOut(const std::string& device,
                                         int sampleRate, std::string& error) {
+  // ALSA prints its own diagnostics while it looks for a device; the line
+  // that tells the user what to do is ours.
+  std::fflush(stderr);
+  const int savedStderr = ::dup(STDERR_FILENO);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const bool muted = savedStderr >= 0 && null >= 0 &&
+                     ::dup2(null, STDERR_FILENO) == STDERR_FILENO;
   audio_object* object = create_audio_device_object(
       device.empty() ? nullptr : device.c_str(), "vesk-say", "Speech");
   const int failure = object == nullptr
@@ -274,8 +282,12 @@ std::unique_ptr<AudioOut> OpenDeviceOut(const std::string& device,
                                       : std::strerror(failure)) +
         "); give -o FILE.wav to write the speech to a file";
     if (object != nullptr) audio_object_destroy(object);
-    return nullptr;
+    object = nullptr;
   }
+  if (muted) ::dup2(savedStderr, STDERR_FILENO);
+  if (savedStderr >= 0) ::close(savedStderr);
+  if (null >= 0) ::close(null);
+  if (object == nullptr) return nullptr;
   return std::make_unique<DeviceOut>(object, sampleRate);
 }
 
