@@ -719,6 +719,7 @@ TEST(VeskInstallation, InstalledToolsRunFromAMovedTreeWithoutTheBuild) {
   // A voice and a dictionary of the test's own, so the run does not depend
   // on whether the real data has been generated.
   std::filesystem::remove(engineDir / "pinyin.txt");
+  std::filesystem::remove(engineDir / "phrases.txt");
   for (const auto& entry : std::filesystem::directory_iterator(engineDir)) {
     if (entry.path().extension() == ".vl") std::filesystem::remove(entry);
   }
