@@ -376,6 +376,10 @@ int main(int argc, char** argv) {
   if (splitMinutes > 0 && (outputPath.empty() || toStdout)) {
     return Usage("--split needs -o FILE");
   }
+  if (std::string error;
+      !encoding.empty() && !say::InputDecoder().Open(encoding, error)) {
+    return Usage(error);
+  }
 
   // Stops are taken from here on: the engine's threads inherit the mask.
   StartSignalThread();
@@ -422,9 +426,8 @@ int main(int argc, char** argv) {
     }
     std::string error;
     if (!input.decoder.Open(chosen.name, error)) {
-      return encoding.empty() ? (std::cerr << "vesk-say: " << error << "\n",
-                                 tool::kExitFailure)
-                              : Usage(error);
+      std::cerr << "vesk-say: " << error << "\n";
+      return tool::kExitFailure;
     }
     if (!chosen.note.empty()) std::cerr << "vesk-say: " << chosen.note << "\n";
   }

@@ -465,7 +465,10 @@ std::optional<std::filesystem::path> FindEngine(
     }
   }
   error = std::string("no engine found (looked for ") + kEngineFileName + " in";
-  for (const auto& directory : candidates) error += " " + directory.string();
+  for (const auto& directory : candidates) {
+    error += ' ';
+    error += directory.string();
+  }
   error += "); give --engine PATH";
   return std::nullopt;
 }
