@@ -12,11 +12,11 @@ deps:
 
 # The one configure step of build/; targets that need only part of it build
 # their targets with $(BUILD_TARGETS).
-CONFIGURE := cmake --preset default >/dev/null
+CONFIGURE := cmake --preset default
 BUILD_TARGETS := env -u MAKEFLAGS -u MAKELEVEL cmake --build --preset default -j $(JOBS) --target
 
 build: deps
-	@$(CONFIGURE)
+	@$(CONFIGURE) >/dev/null
 	@cmake --build --preset default -j $(JOBS)
 
 test: build

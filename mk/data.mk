@@ -25,7 +25,7 @@ $(DATA_DICTS) &: $(DATA_SCRIPTS) data/node_modules $(DATA_UNIHAN) $(DATA_JIEBA) 
 	@node data/dict/build-dictionaries.mjs $(DATA_ENGINE_DIR)
 
 pinyin-tool: deps
-	@$(CONFIGURE)
+	@$(CONFIGURE) >/dev/null
 	@$(BUILD_TARGETS) vesk-pinyin >/dev/null
 
 # Every reading in the dictionaries, parsed by the engine itself, must have a

@@ -15,7 +15,7 @@ DEMO_LOG := $(BUILD)/demo.log
 
 # Only what the voice and the demo need: the engine and the tools.
 voice-tools: deps
-	@$(CONFIGURE)
+	@$(CONFIGURE) >/dev/null
 	@$(BUILD_TARGETS) vesksynth vesk-voice vesk-voice-espeak vesk-say vesk-pinyin
 
 voice: data voice-tools

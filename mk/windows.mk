@@ -54,6 +54,7 @@ dist: windows data voice
 	  rm -rf $$stage; mkdir -p $$stage; \
 	  $$triplet-w64-mingw32-strip -o $$stage/VeskSynth.dll $$build/engine/$$arch/VeskSynth.dll; \
 	  cp $(WIN_DIST_DATA) $$stage/; \
+	  for f in data/DATA-NOTICE.txt:DATA-NOTICE.txt LICENSE:LICENSE.txt; do sed 's/$$/\r/' $${f%%:*} > $$stage/$${f#*:}; done; \
 	  sed -e "s/@VERSION@/$(WIN_VERSION)/g" -e "s/@ARCH@/$$arch/g" \
 	    -e "s/@VOICE@/$(VOICE_NAME)/g" dist/README.txt | sed 's/$$/\r/' > $$stage/README.txt; \
 	  rm -f out/$$name.zip; scripts/zip-folder.py out/$$name.zip $$stage; \

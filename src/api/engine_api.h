@@ -7,12 +7,13 @@
 #include <string_view>
 
 #include "api/engine_state.h"
+#include "vesk_version.h"
 #include "vesksynth.h"
 
 namespace vesk {
 
 inline constexpr char16_t kEngineName[] = u"Halden语音";
-inline constexpr char16_t kEngineVersion[] = u"1.1.0";
+inline constexpr char16_t kEngineVersion[] = u"" VESK_VERSION;
 inline constexpr int32_t kDefaultSampleRate = 16000;
 
 // Rate, pitch and volume are kept within 0..100.

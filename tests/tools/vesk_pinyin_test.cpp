@@ -4,6 +4,7 @@
 
 #include "pinyin_tool.h"
 #include "support/test_files.h"
+#include "tools/tool_runner.h"
 
 namespace vesk::tool {
 namespace {
@@ -149,6 +150,54 @@ TEST(CheckDictionaryFile, ReportsAFileThatCannotBeRead) {
   const auto check =
       CheckDictionaryFile(dir.u16path() + u"/missing.txt", false);
   EXPECT_FALSE(check.opened);
+}
+
+// The program as a user runs it: dictionaries found beside it, or named;
+// every way of not having them is an error.
+TEST(VeskPinyinTool, FindsItsDictionariesBesideItOrFailsClearly) {
+  TempDir tree;
+  // The layout of a build tree, wherever it has been moved: the tool in
+  // tools/<name>/, the engine directory beside tools/.
+  std::filesystem::create_directories(tree.path() / "tools/vesk-pinyin");
+  std::filesystem::create_directories(tree.path() / "engine");
+  const auto program = tree.path() / "tools/vesk-pinyin/vesk-pinyin";
+  std::filesystem::copy_file(VESK_PINYIN_TOOL, program);
+  const auto text = tree.Write("in.txt", "中国\n");
+  const auto run = [&](const std::vector<std::string>& args) {
+    return test::RunTool(program.string(), args, tree.path(), text);
+  };
+  const test::ToolRun none = run({});
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.err.find("no dictionaries found"), std::string::npos)
+      << none.err;
+  EXPECT_TRUE(none.out.empty());
+
+  tree.Write("engine/pinyin.txt", "U+4E2D: zhōng\nU+56FD: guó\n");
+  const test::ToolRun found = run({});
+  EXPECT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_EQ(found.out, "zhong1 guo2\n");
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::string empty = (tree.path() / "tools").string();
+  for (const Case& c : std::vector<Case>{
+           {{"--dict-dir", empty}, "no dictionary could be read"},
+           {{"--pinyin", empty}, "it is a directory"},
+           {{(tree.path() / "engine").string()}, "it is a directory"},
+           {{(tree.path() / "missing.txt").string()}, "No such file"},
+           {{"--check", "--dict-dir", empty}, "cannot read"},
+           {{"--no-such-option"}, ""}}) {
+    const test::ToolRun failed = run(c.args);
+    EXPECT_EQ(failed.exitCode, c.message.empty() ? 2 : 1)
+        << testing::PrintToString(c.args);
+    EXPECT_NE(failed.err.find(c.message), std::string::npos)
+        << testing::PrintToString(c.args) << ": " << failed.err;
+  }
+  const test::ToolRun version = run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("vesk-pinyin ", 0), 0u) << version.out;
 }
 
 }  // namespace

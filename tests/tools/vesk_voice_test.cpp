@@ -99,6 +99,12 @@ TEST(VoiceUnitNames, ReadToneMarks) {
             SyllableUnitIndex("zhong", 1));
   EXPECT_EQ(vt::UnitIndexForName("l\xC7\x9C"),  // lǜ
             SyllableUnitIndex("lv", 4));
+  // Decomposed, as macOS stores file names: o + U+0304, u + U+0308 + U+0300.
+  EXPECT_EQ(vt::UnitIndexForName("zho\xCC\x84ng"),
+            SyllableUnitIndex("zhong", 1));
+  EXPECT_EQ(vt::UnitIndexForName("lu\xCC\x88\xCC\x80"),
+            SyllableUnitIndex("lv", 4));
+  EXPECT_EQ(vt::NfcName("zho\xCC\x84ng"), "zh\xC5\x8Dng");
 }
 
 TEST(VoiceUnitNames, NameLettersThePauseAndRawIndices) {
@@ -404,6 +410,78 @@ TEST_F(VeskVoiceTool, FailsCleanlyOnMissingDamagedAndForeignFiles) {
     EXPECT_EQ(run.exitCode, 1) << testing::PrintToString(c.args);
     EXPECT_NE(run.err.find(c.message), std::string::npos)
         << testing::PrintToString(c.args) << ": " << run.err;
+  }
+}
+
+// A voice cut short: the engine skips what lies past the end, and info says
+// how much of the voice is gone.
+TEST_F(VeskVoiceTool, InfoCountsUnitsLostToACutFile) {
+  vt::VoiceLibrary voice;
+  for (int32_t unit : {kPunctuationUnit, SyllableUnitIndex("ma", 1),
+                       SyllableUnitIndex("zhong", 1)}) {
+    voice.units[unit] = std::vector<int16_t>(400, 1000);
+  }
+  std::string error;
+  const std::vector<uint8_t> bytes = vt::EncodeVoiceLibrary(voice, error);
+  ASSERT_FALSE(bytes.empty()) << error;
+  const std::size_t tableEnd = bytes.size() - 3 * 800;
+  const auto whole = scratch.Write("whole.vl", bytes);
+  const auto half = scratch.Write(
+      "half.vl",
+      std::vector<uint8_t>(bytes.begin(),
+                           bytes.begin() + std::ptrdiff_t(tableEnd + 1000)));
+  const auto inTable = scratch.Write(
+      "table.vl",
+      std::vector<uint8_t>(bytes.begin(),
+                           bytes.begin() + std::ptrdiff_t(tableEnd / 2)));
+
+  const ToolRun intact = RunVoiceTool({"info", whole.string()}, scratch);
+  ASSERT_EQ(intact.exitCode, 0) << intact.err;
+  EXPECT_NE(intact.out.find("damaged:     none"), std::string::npos)
+      << intact.out;
+  const ToolRun cut = RunVoiceTool({"info", half.string()}, scratch);
+  ASSERT_EQ(cut.exitCode, 0) << cut.err;
+  EXPECT_NE(cut.out.find("units:       1\n"), std::string::npos) << cut.out;
+  EXPECT_NE(cut.out.find("2 units point past the end of the file (it is 1400 "
+                         "bytes short)"),
+            std::string::npos)
+      << cut.out;
+  const ToolRun table = RunVoiceTool({"info", inTable.string()}, scratch);
+  EXPECT_EQ(table.exitCode, 1);
+  EXPECT_NE(table.err.find("damaged: the file ends inside its unit table (" +
+                           std::to_string(tableEnd / 2) + " of at least " +
+                           std::to_string(tableEnd) + " bytes)"),
+            std::string::npos)
+      << table.err;
+}
+
+TEST_F(VeskVoiceTool, ListsTheWholeCoverageWithAll) {
+  Record("zhong1.wav", Syllable(16000, 0, 0.1, 0));
+  std::string dictionary;
+  const auto& syllables = vt::StandardSyllables();
+  for (std::size_t i = 0; i < 50; ++i) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+4E%02zX: ", i);
+    dictionary += code + syllables[i] + "\n";  // neutral tone
+  }
+  const auto chars = scratch.Write("pinyin.txt", dictionary);
+  const auto output = scratch.path() / "v.vl";
+  const ToolRun built = RunVoiceTool(
+      {"build", recordings.path().string(), "-o", output.string()}, scratch);
+  ASSERT_EQ(built.exitCode, 0) << built.err;
+  const ToolRun shortList = RunVoiceTool(
+      {"info", output.string(), "--dict", chars.string()}, scratch);
+  ASSERT_EQ(shortList.exitCode, 0) << shortList.err;
+  EXPECT_NE(shortList.out.find("(10 more; --all lists them)"),
+            std::string::npos)
+      << shortList.out;
+  const ToolRun all = RunVoiceTool(
+      {"info", output.string(), "--dict", chars.string(), "--all"}, scratch);
+  ASSERT_EQ(all.exitCode, 0) << all.err;
+  EXPECT_EQ(all.out.find("more"), std::string::npos) << all.out;
+  for (std::size_t i = 0; i < 50; ++i) {
+    EXPECT_NE(all.out.find(" " + syllables[i] + "0"), std::string::npos)
+        << syllables[i];
   }
 }
 

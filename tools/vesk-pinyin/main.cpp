@@ -9,8 +9,11 @@
 //                                           the engine; with --pinyin, then a
 //                                           tab and what the engine says
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -18,6 +21,8 @@
 #include "pinyin_tool.h"
 #include "platform/platform.h"
 #include "text_prep.h"
+#include "tool_cli.h"
+#include "tool_paths.h"
 
 namespace {
 
@@ -36,14 +41,44 @@ std::vector<std::string_view> SplitSpaces(std::string_view text) {
   return out;
 }
 
+// The engine directory whose dictionaries are read by default: the first
+// one beside the executable that holds any. Empty, with the places looked
+// at in error, when there is none.
+std::string DefaultDictionaryDirectory(std::string& error) {
+  const auto candidates = vesk::tool::EngineDirectories();
+  std::error_code ignored;
+  error = "no dictionaries found (looked in";
+  for (const auto& directory : candidates) {
+    if (std::filesystem::exists(directory / "pinyin.txt", ignored) ||
+        std::filesystem::exists(directory / "phrases.txt", ignored)) {
+      return directory.string();
+    }
+    error += " " + directory.string();
+  }
+  error += "); give --dict-dir DIR";
+  return {};
+}
+
+// Empty when path names a file that can be read; else why not.
+std::string Unreadable(const std::string& path) {
+  std::error_code failure;
+  if (std::filesystem::is_directory(path, failure)) return "it is a directory";
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::strerror(errno);
+  return {};
+}
+
 int RunCheck(const std::string& pinyinPath, const std::string& phrasesPath) {
   int status = 0;
   for (const auto& [path, phraseFile] :
        {std::pair{pinyinPath, false}, std::pair{phrasesPath, true}}) {
-    const auto check =
-        vesk::tool::CheckDictionaryFile(Utf8ToUtf16(path), phraseFile);
+    const std::string why = Unreadable(path);
+    const auto check = why.empty() ? vesk::tool::CheckDictionaryFile(
+                                         Utf8ToUtf16(path), phraseFile)
+                                   : vesk::tool::DictionaryCheck{};
     if (!check.opened) {
-      std::cerr << "vesk-pinyin: cannot read " << path << "\n";
+      std::cerr << "vesk-pinyin: cannot read " << path << ": "
+                << (why.empty() ? "not a dictionary" : why) << "\n";
       status = 1;
       continue;
     }
@@ -82,7 +117,8 @@ int main(int argc, char** argv) {
   argc = int(args.size());
   argv = args.data();
   CLI::App app{"Prints how the Vesk engine reads Chinese text, as pinyin"};
-  std::string dictDir = VESK_DEFAULT_ENGINE_DIR;
+  vesk::tool::AddVersionFlag(app, "vesk-pinyin");
+  std::string dictDir;
   std::string pinyinPath;
   std::string phrasesPath;
   std::string input;
@@ -91,8 +127,10 @@ int main(int argc, char** argv) {
   bool stats = false;
   bool normalize = false;
   app.add_option("--dict-dir", dictDir,
-                 "Directory holding pinyin.txt and phrases.txt")
-      ->capture_default_str();
+                 "Directory holding pinyin.txt and phrases.txt (default: the "
+                 "engine directory installed beside the program, or the "
+                 "build's)")
+      ->type_name("DIR");
   app.add_option("--pinyin", pinyinPath, "Character dictionary file");
   app.add_option("--phrases", phrasesPath, "Word dictionary file");
   app.add_flag("--sandhi", sandhiOnly,
@@ -106,19 +144,30 @@ int main(int argc, char** argv) {
   app.add_flag("--stats", stats,
                "Print dictionary counts and load time to stderr");
   app.add_option("file", input, "UTF-8 text file (default: standard input)");
-  CLI11_PARSE(app, argc, argv);
+  if (const auto exit = vesk::tool::ParseCommandLine(app, argc, argv)) {
+    return *exit;
+  }
 
+  const bool filesGiven = !pinyinPath.empty() && !phrasesPath.empty();
+  if (dictDir.empty() && !filesGiven && !sandhiOnly) {
+    std::string error;
+    dictDir = DefaultDictionaryDirectory(error);
+    if (dictDir.empty()) {
+      std::cerr << "vesk-pinyin: " << error << "\n";
+      return vesk::tool::kExitFailure;
+    }
+  }
   if (pinyinPath.empty()) pinyinPath = dictDir + "/pinyin.txt";
   if (phrasesPath.empty()) phrasesPath = dictDir + "/phrases.txt";
   if (check) return RunCheck(pinyinPath, phrasesPath);
 
   std::ifstream file;
   if (!input.empty()) {
-    file.open(input, std::ios::binary);
-    if (!file) {
-      std::cerr << "vesk-pinyin: cannot read " << input << "\n";
-      return 1;
+    if (const std::string why = Unreadable(input); !why.empty()) {
+      std::cerr << "vesk-pinyin: cannot read " << input << ": " << why << "\n";
+      return vesk::tool::kExitFailure;
     }
+    file.open(input, std::ios::binary);
   }
   std::istream& in = input.empty() ? std::cin : file;
   std::ios::sync_with_stdio(false);
@@ -146,6 +195,14 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  for (const std::string* path : {&pinyinPath, &phrasesPath}) {
+    std::error_code failure;
+    if (std::filesystem::is_directory(*path, failure)) {
+      std::cerr << "vesk-pinyin: cannot read " << *path
+                << ": it is a directory\n";
+      return vesk::tool::kExitFailure;
+    }
+  }
   vesk::PinyinLexicon lexicon;
   const auto start = std::chrono::steady_clock::now();
   const bool charsLoaded = lexicon.loadCharDictionary(Utf8ToUtf16(pinyinPath));
@@ -158,6 +215,11 @@ int main(int argc, char** argv) {
   }
   if (!wordsLoaded) {
     std::cerr << "vesk-pinyin: no word readings from " << phrasesPath << "\n";
+  }
+  if (!charsLoaded && !wordsLoaded) {
+    std::cerr << "vesk-pinyin: no dictionary could be read; give --dict-dir "
+                 "DIR\n";
+    return vesk::tool::kExitFailure;
   }
   if (stats) {
     std::cerr << "characters " << lexicon.charCount() << ", words "

@@ -17,22 +17,51 @@ namespace vesk::say {
 
 // ---- Text ----------------------------------------------------------------
 
-// UTF-8 to UTF-16 in pieces of any size: a sequence cut between two pieces
-// is completed by the next. Invalid bytes become U+FFFD; a leading byte-order
-// mark is dropped.
-class Utf8Decoder {
+// How the bytes of the input are read. UTF-8 (with or without a byte-order
+// mark) and UTF-16 with a byte-order mark are recognised; anything else is
+// named with --encoding or detected.
+struct InputEncoding {
+  std::string name;  // "UTF-8", or an iconv name
+  std::string note;  // what was assumed and why, for stderr; empty: plain
+  bool ok = true;
+  std::string error;  // when !ok: one line for the user
+};
+
+// Chooses the encoding from the first bytes of the input (as many as the
+// first read gave) and the --encoding option (empty: not given).
+InputEncoding ChooseEncoding(std::string_view head, const std::string& option);
+
+// Whether bytes are valid UTF-8, an unfinished sequence at their end
+// allowed; else the offset of the first bad byte.
+std::optional<std::size_t> FirstInvalidUtf8(std::string_view bytes);
+
+// Decodes the input in pieces of any size into UTF-16, with the engine's own
+// UTF-8 conversion or with iconv. A byte-order mark at the start is dropped;
+// a NUL becomes a line break, so nothing after it is lost.
+class InputDecoder {
  public:
+  InputDecoder() = default;
+  ~InputDecoder();
+  InputDecoder(const InputDecoder&) = delete;
+  InputDecoder& operator=(const InputDecoder&) = delete;
+
+  // False (with error) when iconv does not know the encoding.
+  bool Open(const std::string& encoding, std::string& error);
   void Feed(std::string_view bytes, std::u16string& out);
   // Ends the input: an unfinished sequence becomes U+FFFD.
   void Finish(std::u16string& out);
+  // Offset of the first byte that could not be decoded, if any.
+  std::optional<uint64_t> firstBadByte() const { return firstBad_; }
 
  private:
-  void Emit(char32_t c, std::u16string& out);
-  char32_t code_ = 0;
-  int needed_ = 0;
-  int seen_ = 0;
-  char32_t minimum_ = 0;
+  void Decode(std::string_view bytes, bool final, std::u16string& out);
+  void Append(std::u16string_view text, std::u16string& out);
+  bool utf8_ = true;
+  void* iconv_ = nullptr;
+  std::string held_;       // bytes of an unfinished sequence
+  uint64_t consumed_ = 0;  // bytes decoded before held_
   bool started_ = false;
+  std::optional<uint64_t> firstBad_;
 };
 
 // Where text may be cut without changing what the engine says: after a
@@ -91,8 +120,26 @@ std::optional<std::filesystem::path> FindEngine(
 // the installed layout, then the build tree, then the install prefix.
 std::vector<std::filesystem::path> DefaultEngineDirectories();
 
-// UTF-16 to UTF-8 as the engine converts it: lone surrogates become U+FFFD.
+// UTF-8 <-> UTF-16 as the engine converts them.
 std::string ToUtf8(std::u16string_view text);
 std::u16string ToUtf16(std::string_view text);
+
+// ---- Output --------------------------------------------------------------
+
+// The libsndfile format for an output file, chosen by its extension (.wav,
+// .flac, .ogg, .opus, .mp3; any case), or 0 when there is none or the
+// installed libsndfile cannot write it. A .wav starts as RF64 and is written
+// as a plain WAV when it ends up small enough for one.
+int SoundFormatForPath(const std::filesystem::path& path, int sampleRate,
+                       std::string& error);
+
+// The name of part number (from 1) of a split output: book.opus ->
+// book-001.opus.
+std::filesystem::path SplitPartPath(const std::filesystem::path& path,
+                                    int number);
+
+// The 44-byte header of a WAV stream of unknown length (sizes at their
+// maximum, as streaming readers expect), for 16-bit mono PCM.
+std::string WavStreamHeader(int sampleRate);
 
 }  // namespace vesk::say

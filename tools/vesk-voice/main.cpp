@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <limits>
 #include <sstream>
 
+#include "tool_cli.h"
 #include "voice_tool.h"
 
 namespace vt = vesk::voicetool;
@@ -38,22 +40,25 @@ std::string Megabytes(std::size_t bytes) {
   return out.str();
 }
 
+// How many names a coverage list shows unless --all asks for every one.
+constexpr std::size_t kShortList = 40;
+
 // Lists up to limit names, then how many more.
-std::string NameList(const std::vector<std::string>& names,
-                     std::size_t limit = 40) {
+std::string NameList(const std::vector<std::string>& names, std::size_t limit) {
   std::string out;
   for (std::size_t i = 0; i < names.size() && i < limit; ++i) {
     out += (i ? " " : "") + names[i];
   }
   if (names.size() > limit) {
-    out += " ... (" + std::to_string(names.size() - limit) + " more)";
+    out += " ... (" + std::to_string(names.size() - limit) +
+           " more; --all lists them)";
   }
   return out;
 }
 
 // What the dictionaries ask for against what the voice holds.
 void ReportCoverage(const vt::DictionaryNeeds& needs,
-                    const std::set<int32_t>& recorded) {
+                    const std::set<int32_t>& recorded, std::size_t limit) {
   std::vector<std::string> exactMissing;
   std::vector<std::string> silent;
   for (int32_t index : needs.units) {
@@ -74,11 +79,11 @@ void ReportCoverage(const vt::DictionaryNeeds& needs,
             << needs.units.size() << "\n";
   if (!exactMissing.empty()) {
     std::cout << "  missing in their own tone (" << exactMissing.size()
-              << "): " << NameList(exactMissing) << "\n";
+              << "): " << NameList(exactMissing, limit) << "\n";
   }
   if (!silent.empty()) {
     std::cout << "  silent, no tone recorded (" << silent.size()
-              << "): " << NameList(silent) << "\n";
+              << "): " << NameList(silent, limit) << "\n";
   }
   if (!needs.unplayable.empty()) {
     std::vector<std::string> names;
@@ -86,7 +91,7 @@ void ReportCoverage(const vt::DictionaryNeeds& needs,
       names.push_back(name + "x" + std::to_string(count));
     }
     std::cout << "  readings without a unit index (" << names.size()
-              << "): " << NameList(names) << "\n";
+              << "): " << NameList(names, limit) << "\n";
   }
   int letters = 0;
   for (char c = 'a'; c <= 'z'; ++c) {
@@ -106,7 +111,7 @@ std::vector<std::filesystem::path> Paths(const std::vector<std::string>& in) {
 
 int RunBuild(const std::string& directory, const std::string& output,
              const vt::BuildOptions& options,
-             const std::vector<std::string>& dictionaries) {
+             const std::vector<std::string>& dictionaries, std::size_t limit) {
   vt::DictionaryNeeds needs;
   std::string error;
   if (!vt::CollectDictionaryNeeds(Paths(dictionaries), needs, error)) {
@@ -147,17 +152,41 @@ int RunBuild(const std::string& directory, const std::string& output,
   if (!dictionaries.empty()) {
     std::set<int32_t> recorded;
     for (const auto& [index, location] : loaded->units) recorded.insert(index);
-    ReportCoverage(needs, recorded);
+    ReportCoverage(needs, recorded, limit);
   }
   return 0;
 }
 
+// The table's damage the engine passes over, in words; empty when none.
+std::vector<std::string> DescribeTableDamage(const std::string& path) {
+  const auto bytes = vt::ReadWholeFile(path);
+  if (!bytes) return {};
+  const vt::TableDamage damage = vt::ScanTableDamage(*bytes);
+  std::vector<std::string> lines;
+  if (damage.tableCut) {
+    lines.push_back("the file ends inside its unit table (" +
+                    std::to_string(bytes->size()) + " of at least " +
+                    std::to_string(damage.tableBytes) + " bytes)");
+  }
+  if (damage.pastEnd > 0) {
+    lines.push_back(std::to_string(damage.pastEnd) +
+                    " units point past the end of the file (it is " +
+                    std::to_string(damage.missingBytes) +
+                    " bytes short); the engine skips them");
+  }
+  return lines;
+}
+
 int RunInfo(const std::string& path,
-            const std::vector<std::string>& dictionaries) {
+            const std::vector<std::string>& dictionaries, std::size_t limit) {
   std::string error;
   const auto voice = vt::LoadVoiceLibrary(path, error);
+  const std::vector<std::string> tableDamage = DescribeTableDamage(path);
   if (!voice) {
     std::cerr << "vesk-voice: " << error << "\n";
+    for (const auto& line : tableDamage) {
+      std::cerr << "vesk-voice: damaged: " << line << "\n";
+    }
     return 1;
   }
   const vt::VoiceFacts facts = vt::Inspect(*voice);
@@ -180,7 +209,7 @@ int RunInfo(const std::string& path,
   if (facts.other > 0) {
     std::cout << "other units: " << facts.other << "\n";
   }
-  std::vector<std::string> damaged;
+  std::vector<std::string> damaged = tableDamage;
   for (const auto& unit : facts.units) {
     if (!unit.Damaged()) continue;
     std::string what = vt::NameOfUnit(unit.index) + " (unit " +
@@ -201,7 +230,7 @@ int RunInfo(const std::string& path,
     }
     std::set<int32_t> recorded;
     for (const auto& [index, location] : voice->units) recorded.insert(index);
-    ReportCoverage(needs, recorded);
+    ReportCoverage(needs, recorded, limit);
   }
   return 0;
 }
@@ -274,6 +303,7 @@ int RunSyllables(const std::vector<std::string>& dictionaries, bool espeak) {
 
 int main(int argc, char** argv) {
   CLI::App app{"vesk-voice: builds and inspects .vl voice libraries"};
+  vesk::tool::AddVersionFlag(app, "vesk-voice");
   app.require_subcommand(1);
 
   std::string directory;
@@ -314,6 +344,9 @@ int main(int argc, char** argv) {
       ->add_option("--dict", dictionaries,
                    "pinyin.txt / phrases.txt to report missing syllables")
       ->check(CLI::ExistingFile);
+  bool buildAll = false;
+  build->add_flag("--all", buildAll,
+                  "List every missing syllable in the coverage");
 
   std::string infoPath;
   std::vector<std::string> infoDictionaries;
@@ -322,6 +355,8 @@ int main(int argc, char** argv) {
   info->add_option("--dict", infoDictionaries,
                    "Report coverage of these dictionaries")
       ->check(CLI::ExistingFile);
+  bool all = false;
+  info->add_flag("--all", all, "List every missing syllable in the coverage");
 
   std::string extractPath;
   std::string unitName;
@@ -348,13 +383,17 @@ int main(int argc, char** argv) {
                       "Print \"unit text\" lines for all five tones and the "
                       "letters, as espeak-ng's pinyin voice reads them");
 
-  CLI11_PARSE(app, argc, argv);
+  if (const auto exit = vesk::tool::ParseCommandLine(app, argc, argv)) {
+    return *exit;
+  }
 
+  const std::size_t limit =
+      all || buildAll ? std::numeric_limits<std::size_t>::max() : kShortList;
   if (*build) {
     options.fadeGiven = fade->count() > 0;
-    return RunBuild(directory, output, options, dictionaries);
+    return RunBuild(directory, output, options, dictionaries, limit);
   }
-  if (*info) return RunInfo(infoPath, infoDictionaries);
+  if (*info) return RunInfo(infoPath, infoDictionaries, limit);
   if (*extract) return RunExtract(extractPath, unitName, extractOutput);
   if (*syllables) return RunSyllables(syllableDictionaries, espeak);
   return 1;

@@ -2,12 +2,15 @@
 
 #include <samplerate.h>
 #include <sndfile.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <numbers>
 #include <sstream>
@@ -128,8 +131,23 @@ std::string CanonicalSyllable(int32_t index) {
   return found == table.end() ? std::string() : found->second;
 }
 
+std::string NfcName(std::string_view name) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return std::string(name);
+  const icu::UnicodeString composed =
+      nfc->normalize(icu::UnicodeString::fromUTF8(
+                         icu::StringPiece(name.data(), int32_t(name.size()))),
+                     status);
+  if (U_FAILURE(status)) return std::string(name);
+  std::string out;
+  composed.toUTF8String(out);
+  return out;
+}
+
 std::optional<int32_t> UnitIndexForName(std::string_view stem) {
-  std::string name = LowerAscii(stem);
+  // Tone marks may come decomposed (o + U+0304, as macOS stores names).
+  std::string name = LowerAscii(NfcName(stem));
   if (name == "pause") return kPauseUnit;
   if (name.starts_with("letter-") && name.size() == 8 && name[7] >= 'a' &&
       name[7] <= 'z') {
@@ -588,6 +606,55 @@ std::vector<int16_t> UnitSamples(const LoadedVoice& voice, int32_t index) {
     samples[i] = int16_t(uint16_t(at[0] | (at[1] << 8)));
   }
   return samples;
+}
+
+TableDamage ScanTableDamage(const std::vector<uint8_t>& data) {
+  TableDamage damage;
+  const int64_t size = int64_t(data.size());
+  constexpr int64_t kTableStart = 24, kEntrySize = 8;
+  const auto read32 = [&](int64_t at) {
+    return uint32_t(data[std::size_t(at)]) |
+           (uint32_t(data[std::size_t(at) + 1]) << 8) |
+           (uint32_t(data[std::size_t(at) + 2]) << 16) |
+           (uint32_t(data[std::size_t(at) + 3]) << 24);
+  };
+  // The walk of the engine's loader: entries until the lowest offset of a
+  // unit it accepts; the ones it skips because they point past the end are
+  // counted, and the lowest offset of any unit tells where the table ends.
+  int64_t bound = size;
+  int64_t tableEnd = std::numeric_limits<int64_t>::max();
+  int64_t wanted = size;
+  for (int64_t position = kTableStart;
+       position + kEntrySize <= size && position + kEntrySize <= bound;
+       position += kEntrySize) {
+    const uint32_t offset = read32(position);
+    const uint32_t length = read32(position + 4);
+    if (length == 0 || int64_t(offset) <= position + kEntrySize) continue;
+    tableEnd = std::min(tableEnd, int64_t(offset));
+    const int64_t end = int64_t(offset) + int64_t(length);
+    if (end <= size) {
+      bound = std::min(bound, int64_t(offset));
+    } else {
+      ++damage.pastEnd;
+      wanted = std::max(wanted, end);
+    }
+  }
+  damage.missingBytes = uint64_t(wanted - size);
+  damage.tableCut =
+      tableEnd != std::numeric_limits<int64_t>::max() && tableEnd > size;
+  if (damage.tableCut) damage.tableBytes = uint64_t(tableEnd);
+  return damage;
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(
+    const std::filesystem::path& path) {
+  std::error_code failure;
+  if (!std::filesystem::is_regular_file(path, failure)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+  if (in.bad()) return std::nullopt;
+  return bytes;
 }
 
 VoiceFacts Inspect(const LoadedVoice& voice) {

@@ -27,8 +27,12 @@ namespace vesk::voicetool {
 inline constexpr int32_t kPauseUnit = kPunctuationUnit;
 inline constexpr int32_t kLastUnit = 10815;
 
-// The unit index a file stem names, or nullopt.
+// The unit index a file stem names, or nullopt. The name is put in Unicode
+// normalisation form C first.
 std::optional<int32_t> UnitIndexForName(std::string_view stem);
+
+// A UTF-8 name in normalisation form C (as it is when it cannot be).
+std::string NfcName(std::string_view name);
 
 // The canonical name of a unit index: zhong1, ma0, lv4, letter-a, pause or
 // unit-N when no standard syllable has it.
@@ -180,6 +184,19 @@ std::optional<LoadedVoice> LoadVoiceLibrary(const std::filesystem::path& path,
                                             std::string& error);
 
 VoiceFacts Inspect(const LoadedVoice& voice);
+
+// What the engine's loader silently passes over in a file's unit table.
+struct TableDamage {
+  std::size_t pastEnd = 0;    // units that point past the end of the file
+  uint64_t missingBytes = 0;  // how much longer the file would have to be
+  bool tableCut = false;      // the file ends inside its own table
+  uint64_t tableBytes = 0;    // where the table ends, when cut
+  bool Any() const { return pastEnd > 0 || tableCut; }
+};
+TableDamage ScanTableDamage(const std::vector<uint8_t>& data);
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(
+    const std::filesystem::path& path);
 
 // A unit's samples (its odd last byte dropped).
 std::vector<int16_t> UnitSamples(const LoadedVoice& voice, int32_t index);
