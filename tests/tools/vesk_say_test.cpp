@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/platform.h"
 #include "say_tool.h"
 #include "support/test_files.h"
 #include "tools/tool_runner.h"
@@ -86,13 +87,34 @@ TEST(VeskSayText, DecodesUtf8SplitAnywhere) {
   }
 }
 
+// Read in pieces, text decodes exactly as the engine decodes the same bytes
+// whole, invalid ones included, wherever the input is cut.
+TEST(VeskSayText, StreamingDecodeIsTheEnginesDecode) {
+  const std::string text =
+      "\xED\xA0\x80\xE4\xB8\xAD\xE0\x80\x80"
+      "a\xF0\x9F\x98\xF4\x90\x80\x80\xC0\xAF\xE4\xB8"
+      "b\xED\xAF\xBF\xED\xBF\xBF\xF0\x90\x80\x80\xF8\xE4";
+  const std::u16string whole = platform::Utf8ToUtf16(text);
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    for (std::size_t second = cut; second <= text.size(); ++second) {
+      say::Utf8Decoder decoder;
+      std::u16string out;
+      decoder.Feed(text.substr(0, cut), out);
+      decoder.Feed(text.substr(cut, second - cut), out);
+      decoder.Feed(text.substr(second), out);
+      decoder.Finish(out);
+      EXPECT_EQ(out, whole) << "cut at " << cut << " and " << second;
+    }
+  }
+}
+
 TEST(VeskSayText, ReplacesInvalidUtf8) {
   EXPECT_EQ(say::ToUtf16("a\xFF"
                          "b"),
             u"a\uFFFDb");
-  EXPECT_EQ(say::ToUtf16("\xC0\xAF"), u"\uFFFD");      // overlong
-  EXPECT_EQ(say::ToUtf16("\xED\xA0\x80"), u"\uFFFD");  // surrogate
-  EXPECT_EQ(say::ToUtf16("x\xE4\xB8"), u"x\uFFFD");    // cut short
+  EXPECT_EQ(say::ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");      // overlong
+  EXPECT_EQ(say::ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD");  // surrogate
+  EXPECT_EQ(say::ToUtf16("x\xE4\xB8"), u"x\uFFFD");          // cut short
   EXPECT_EQ(say::ToUtf8(u"\u4E2D\xD800"), "\xE4\xB8\xAD\xEF\xBF\xBD");
 }
 

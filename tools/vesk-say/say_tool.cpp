@@ -2,13 +2,13 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+
 #include "platform/platform.h"
 
 namespace vesk::say {
 
 namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
 
 bool IsChinese(char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; }
 bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
@@ -32,58 +32,46 @@ bool HoldsEngine(const std::filesystem::path& directory) {
 
 // ---- Text ----------------------------------------------------------------
 
-void Utf8Decoder::Emit(char32_t c, std::u16string& out) {
-  if (!started_) {
-    started_ = true;
-    if (c == 0xFEFF) return;
+namespace {
+
+// How many bytes at the end of bytes begin a sequence the next piece may
+// complete: from the last lead byte on, when fewer bytes follow it than it
+// announces. Holding those back is always safe, as no decoder ever reads a
+// lead byte as part of the sequence before it.
+std::size_t UnfinishedTail(std::string_view bytes) {
+  const std::size_t reach = std::min<std::size_t>(bytes.size(), 3);
+  for (std::size_t back = 1; back <= reach; ++back) {
+    const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
+    if ((byte & 0xC0) == 0x80) continue;
+    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+    return byte >= 0xC0 && back < length ? back : 0;
   }
-  if (c >= 0x10000) {
-    c -= 0x10000;
-    out.push_back(char16_t(0xD800 + (c >> 10)));
-    out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-  } else {
-    out.push_back(char16_t(c));
-  }
+  return 0;
 }
 
-void Utf8Decoder::Feed(std::string_view bytes, std::u16string& out) {
-  for (unsigned char byte : bytes) {
-    if (needed_ > 0) {
-      if ((byte & 0xC0) == 0x80) {
-        code_ = (code_ << 6) | (byte & 0x3F);
-        if (++seen_ == needed_) {
-          needed_ = 0;
-          const bool valid = code_ >= minimum_ && code_ <= 0x10FFFF &&
-                             (code_ < 0xD800 || code_ > 0xDFFF);
-          Emit(valid ? code_ : kReplacement, out);
-        }
-        continue;
-      }
-      // The sequence broke off; the byte starts afresh.
-      needed_ = 0;
-      Emit(kReplacement, out);
-    }
-    if (byte < 0x80) {
-      Emit(byte, out);
-    } else if ((byte & 0xE0) == 0xC0) {
-      code_ = byte & 0x1F, needed_ = 1, minimum_ = 0x80;
-    } else if ((byte & 0xF0) == 0xE0) {
-      code_ = byte & 0x0F, needed_ = 2, minimum_ = 0x800;
-    } else if ((byte & 0xF8) == 0xF0) {
-      code_ = byte & 0x07, needed_ = 3, minimum_ = 0x10000;
-    } else {
-      Emit(kReplacement, out);
-      continue;
-    }
-    seen_ = 0;
+}  // namespace
+
+void Utf8Decoder::Decode(std::string_view bytes, std::u16string& out) {
+  std::u16string text = platform::Utf8ToUtf16(bytes);
+  if (!started_ && !text.empty()) {
+    started_ = true;
+    if (text.front() == 0xFEFF) text.erase(0, 1);
   }
+  out += text;
+}
+
+// Decoding is the engine's own: what vesk-say reads is what the engine
+// would make of the same bytes in a dictionary.
+void Utf8Decoder::Feed(std::string_view bytes, std::u16string& out) {
+  pending_.append(bytes);
+  const std::size_t keep = UnfinishedTail(pending_);
+  Decode(std::string_view(pending_).substr(0, pending_.size() - keep), out);
+  pending_.erase(0, pending_.size() - keep);
 }
 
 void Utf8Decoder::Finish(std::u16string& out) {
-  if (needed_ > 0) {
-    needed_ = 0;
-    Emit(kReplacement, out);
-  }
+  Decode(pending_, out);
+  pending_.clear();
 }
 
 bool IsSafeCutAfter(char16_t c) {

@@ -16,9 +16,10 @@ namespace vesk::say {
 
 // ---- Text ----------------------------------------------------------------
 
-// UTF-8 to UTF-16 in pieces of any size: a sequence cut between two pieces
-// is completed by the next. Invalid bytes become U+FFFD; a leading byte-order
-// mark is dropped.
+// UTF-8 to UTF-16 in pieces of any size, exactly as the engine decodes its
+// dictionaries: a sequence cut between two pieces is completed by the next,
+// invalid bytes become U+FFFD as they do there; a leading byte-order mark is
+// dropped.
 class Utf8Decoder {
  public:
   void Feed(std::string_view bytes, std::u16string& out);
@@ -26,11 +27,8 @@ class Utf8Decoder {
   void Finish(std::u16string& out);
 
  private:
-  void Emit(char32_t c, std::u16string& out);
-  char32_t code_ = 0;
-  int needed_ = 0;
-  int seen_ = 0;
-  char32_t minimum_ = 0;
+  void Decode(std::string_view bytes, std::u16string& out);
+  std::string pending_;  // the start of a sequence cut at a piece's end
   bool started_ = false;
 };
 

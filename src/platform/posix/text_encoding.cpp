@@ -1,5 +1,8 @@
-// UTF-8 <-> UTF-16 with the replacement rules of the common decoders: one
-// U+FFFD per maximal invalid subpart, surrogates never pass through.
+// UTF-8 <-> UTF-16 exactly as the Windows converter does it (code page
+// 65001, no flags), so a dictionary reads the same on every system: one
+// U+FFFD per maximal invalid subpart, except that a lead byte whose second
+// byte is a continuation byte outside the lead's range (E0 80, ED A0, F0 80,
+// F4 90) is replaced together with that byte. Surrogates never pass through.
 #include "platform/platform.h"
 
 namespace vesk::platform {
@@ -81,6 +84,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
                             ? next >= lead.secondLow && next <= lead.secondHigh
                             : IsContinuation(next);
       if (!fits) {
+        if (k == 1 && IsContinuation(next)) ++used;  // Windows' pairing
         complete = false;
         break;
       }
@@ -89,7 +93,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     }
     i += used;
     if (!complete) {
-      out += kReplacement;  // the maximal subpart just skipped
+      out += kReplacement;  // the invalid bytes just skipped
       continue;
     }
     if (code >= 0x10000) {
