@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 #include "host/host_library.h"
 #include "support/test_files.h"
@@ -23,6 +24,14 @@ void ThrowingLog(int32_t level, const char16_t* text) {
   RecordLog(level, text);
   ++throwsSeen;
   throw std::runtime_error("host log failure");
+}
+
+// A log callback that calls Initialize again for every message.
+const HostApi* reentered = nullptr;
+std::vector<std::pair<std::u16string, bool>> reentryResults;
+void ReenteringLog(int32_t level, const char16_t* text) {
+  RecordLog(level, text);
+  reentryResults.emplace_back(text, reentered->Initialize(&ReenteringLog));
 }
 
 class HostStartupTest : public ::testing::Test {
@@ -132,6 +141,23 @@ TEST_F(HostStartupTest, SecondInitializeKeepsTheFirstCallback) {
   ASSERT_TRUE(library->Uninitialize());
   EXPECT_EQ(firstLogs.back(), (LogLine{1, U16("Halden语音插件已卸载")}));
   EXPECT_TRUE(RecordedLogs().empty());
+}
+
+// Until the completion message the start-up under way has not succeeded;
+// by the completion message it has, and a nested Initialize says so.
+TEST_F(HostStartupTest, InitializeFromInsideTheLogCallbackSeesTheOutcome) {
+  WriteVoice("a.vl");
+  reentered = &library.api();
+  reentryResults.clear();
+  ASSERT_TRUE(library->Initialize(&ReenteringLog)) << Describe(RecordedLogs());
+  ASSERT_EQ(reentryResults.size(), 3u) << Describe(RecordedLogs());
+  EXPECT_EQ(reentryResults[0],
+            std::pair(U16("未找到pinyin.txt，使用内置轻声词库"), false));
+  EXPECT_FALSE(reentryResults[1].second);  // the voice file's line
+  EXPECT_EQ(
+      reentryResults[2],
+      std::pair(U16("Halden语音插件初始化完成，加载了 1 个语音库"), true));
+  EXPECT_EQ(VoiceNames(), (std::vector<std::u16string>{u"a"}));
 }
 
 TEST_F(HostStartupTest, InitializeAfterAFailedOneRunsAgain) {
