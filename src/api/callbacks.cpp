@@ -61,7 +61,7 @@ void* ResolveCallbackPointer(void* pointer) {
 void LogMessage(EngineState& engine, int32_t level, std::u16string_view text) {
   const LogCallback callback = engine.logCallback.load();
   if (callback == nullptr) return;
-  const std::u16string terminated(text);
+  const std::u16string terminated = platform::HostText(text);
   LogCall call{callback, level, terminated.c_str()};
   platform::CallGuarded(&CallLog, &call);
 }

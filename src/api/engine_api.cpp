@@ -54,7 +54,10 @@ bool Initialize(EngineState& engine, LogCallback logCallback) {
       loaded = RunStartup(engine, ParentDirectory(*library));
     }
   } catch (...) {
-    loaded = false;
+    // A start-up that did not finish leaves no voice behind.
+    std::lock_guard lock(engine.controlMutex);
+    if (!engine.initialized) engine.voices.Clear();
+    loaded = engine.initialized;
   }
   {
     std::lock_guard lock(engine.controlMutex);

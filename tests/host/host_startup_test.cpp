@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <utility>
 
@@ -158,6 +159,56 @@ TEST_F(HostStartupTest, InitializeFromInsideTheLogCallbackSeesTheOutcome) {
       reentryResults[2],
       std::pair(U16("Halden语音插件初始化完成，加载了 1 个语音库"), true));
   EXPECT_EQ(VoiceNames(), (std::vector<std::u16string>{u"a"}));
+}
+
+// Names are bytes here: a directory and a voice file whose names are not
+// UTF-8 are opened with the bytes they have; only the voice name and the log
+// lines, which reach the host, turn the stray bytes into U+FFFD.
+TEST_F(HostStartupTest, NamesThatAreNotUtf8AreOpenedAsTheyAre) {
+  const std::filesystem::path engine = dir.path() / "eng\xB5\xE7";
+  std::filesystem::create_directory(engine);
+  const auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(engine / name, std::ios::binary) << bytes;
+  };
+  write("pinyin.txt", "中: zhōng\n国: guó\n");
+  write("phrases.txt", "中国: zhōng guó\n");
+  const std::vector<uint8_t> voice = BuildMarkerVoice(16000, {1, 2, 3}, 4);
+  write("v\xB5.vl", std::string(voice.begin(), voice.end()));
+  write("\xFF\xFE.txt", "not a voice");
+  write("broken\xC0.vl", "");
+  HostLibrary other(engine);
+  ASSERT_TRUE(other.ok()) << other.error();
+  ASSERT_TRUE(other->Initialize(&RecordLog)) << Describe(RecordedLogs());
+  const std::vector<LogLine> logs = RecordedLogs();
+  ASSERT_EQ(logs.size(), 5u) << Describe(logs);
+  EXPECT_EQ(logs[0], (LogLine{1, U16("加载拼音字典: 2 个汉字")}));
+  EXPECT_EQ(logs[1].level, 1);  // phrases.txt
+  // The empty voice file is reported under its name, stray byte replaced.
+  const LogLine empty = logs[2].level == 4 ? logs[2] : logs[3];
+  EXPECT_EQ(empty.text, U16("语音库文件为空: " + dir.path().string() +
+                            "/eng\uFFFD\uFFFD/broken\uFFFD.vl"));
+  uint32_t count = 0;
+  other->GetVoiceList(nullptr, &count);
+  ASSERT_EQ(count, 1u);
+  std::vector<char16_t> name(64);
+  char16_t* names[] = {name.data()};
+  other->GetVoiceList(names, &count);
+  EXPECT_EQ(std::u16string(name.data()), u"v\uFFFD");
+  EXPECT_TRUE(other->PrepareVoice(u"v\uFFFD"));
+  other->Uninitialize();
+}
+
+// Decoded as on Windows, the two words are the same word: 中 and two
+// replacement characters each.
+TEST_F(HostStartupTest, BadUtf8InWordsCountsAsOnWindows) {
+  dir.Write("phrases.txt", std::string("中\xED\xA0\x80: a\n中\xC0\x80: b\n"));
+  WriteVoice("a.vl");
+  ASSERT_TRUE(library->Initialize(&RecordLog));
+  const std::vector<LogLine> logs = RecordedLogs();
+  ASSERT_GE(logs.size(), 2u) << Describe(logs);
+  EXPECT_EQ(logs[1],
+            (LogLine{1, U16("加载词语字典: " +
+                            std::to_string(kBuiltInWords + 1) + " 个词语")}));
 }
 
 TEST_F(HostStartupTest, InitializeAfterAFailedOneRunsAgain) {

@@ -439,6 +439,51 @@ TEST_F(HostTest, StartUpWithoutVoiceFails) {
   EXPECT_FALSE(engine.Speak(nullptr, u"abc", 0));
 }
 
+// A name NTFS allows but no UTF-8 can carry: an unpaired surrogate. The
+// entry is a voice or skipped by its extension alone, and a voice keeps the
+// name as the file system holds it.
+TEST_F(HostTest, StartUpTakesNamesWithUnpairedSurrogates) {
+  EngineDir dir;
+  dir.WriteText(L"phrases.txt", "中\xED\xA0\x80: a\n中\xC0\x80: b\n");
+  const std::wstring oddVoice = L"v\xDC01.vl";
+  const std::wstring oddOther = L"\xD800odd.txt";
+  const std::vector<uint8_t> voice = SmallMarkerVoice();
+  for (const std::wstring& name : {oddVoice, oddOther}) {
+    const std::wstring full = (dir.path() / name).native();
+    HANDLE file = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      GTEST_SKIP() << "this file system refuses unpaired surrogates";
+    }
+    DWORD written = 0;
+    WriteFile(file, voice.data(), DWORD(voice.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  dir.Write(L"a.vl", voice);
+  {
+    Engine engine(dir);
+    ASSERT_TRUE(engine.ok()) << engine.error();
+    ASSERT_TRUE(engine.Initialize(&RecordLog)) << Describe(Logs());
+    const auto logs = Logs();
+    ASSERT_EQ(logs.size(), 5u) << Describe(logs);
+    EXPECT_EQ(logs[1], (LogLine{1, u"加载词语字典: 105 个词语"}));
+    EXPECT_EQ(logs[4],
+              (LogLine{1, u"Halden语音插件初始化完成，加载了 2 个语音库"}));
+    uint32_t count = 0;
+    ASSERT_TRUE(engine.GetVoiceList(nullptr, &count));
+    ASSERT_EQ(count, 2u);
+    char16_t first[128] = {}, second[128] = {};
+    char16_t* names[] = {first, second};
+    ASSERT_TRUE(engine.GetVoiceList(names, &count));
+    EXPECT_EQ(std::u16string(first), u"a");
+    EXPECT_EQ(std::u16string(second), std::u16string(u"v") + char16_t(0xDC01));
+    EXPECT_TRUE(engine.PrepareVoice(second));
+  }
+  for (const std::wstring& name : {oddVoice, oddOther}) {
+    DeleteFileW((dir.path() / name).c_str());
+  }
+}
+
 // --- Speech ---
 
 class SpeechTest : public HostTest {

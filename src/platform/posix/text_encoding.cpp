@@ -50,6 +50,25 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Length of the well-formed sequence at bytes[i], 0 when there is none.
+std::size_t ValidSequenceAt(const uint8_t* bytes, std::size_t size,
+                            std::size_t i) {
+  if (bytes[i] < 0x80) return 1;
+  const LeadInfo lead = Lead(bytes[i]);
+  if (lead.length == 0 || i + lead.length > size) return 0;
+  if (bytes[i + 1] < lead.secondLow || bytes[i + 1] > lead.secondHigh) return 0;
+  for (int k = 2; k < lead.length; ++k) {
+    if (!IsContinuation(bytes[i + k])) return 0;
+  }
+  return std::size_t(lead.length);
+}
+
+// A name's stand-in for a byte that is not part of valid UTF-8.
+constexpr char16_t kEscapedByte = 0xDC00;
+
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
@@ -122,6 +141,58 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
       AppendUtf8(out, kReplacement);
     } else {
       AppendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+std::filesystem::path NativePath(std::u16string_view path) {
+  std::string bytes;
+  bytes.reserve(path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const char16_t unit = path[i];
+    if (IsHighSurrogate(unit) && i + 1 < path.size() &&
+        IsLowSurrogate(path[i + 1])) {
+      AppendUtf8(bytes, 0x10000 + ((char32_t(unit) - 0xD800) << 10) +
+                            (path[i + 1] - 0xDC00));
+      ++i;
+    } else if (unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF) {
+      bytes += char(unit - kEscapedByte);
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+      AppendUtf8(bytes, kReplacement);
+    } else {
+      AppendUtf8(bytes, unit);
+    }
+  }
+  return std::filesystem::path(std::move(bytes));
+}
+
+std::u16string PathText(const std::filesystem::path& path) {
+  const std::string& native = path.native();
+  const auto* bytes = reinterpret_cast<const uint8_t*>(native.data());
+  std::u16string out;
+  out.reserve(native.size());
+  for (std::size_t i = 0; i < native.size();) {
+    const std::size_t length = ValidSequenceAt(bytes, native.size(), i);
+    if (length == 0) {
+      out += char16_t(kEscapedByte + bytes[i]);
+      ++i;
+    } else {
+      out += Utf8ToUtf16(native.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}
+
+std::u16string HostText(std::u16string_view text) {
+  std::u16string out(text);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (IsHighSurrogate(out[i]) && i + 1 < out.size() &&
+        IsLowSurrogate(out[i + 1])) {
+      ++i;
+    } else if (IsHighSurrogate(out[i]) || IsLowSurrogate(out[i])) {
+      out[i] = kReplacement;
     }
   }
   return out;
