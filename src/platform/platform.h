@@ -17,6 +17,10 @@ struct MemoryRegion {
   bool committed = false;   // mapped / MEM_COMMIT
   bool writable = false;    // write permission (incl. copy-on-write)
   bool executable = false;  // execute permission
+  // Part of a loaded image or a mapped file (MEM_IMAGE, MEM_MAPPED; on
+  // POSIX a file-backed mapping), as opposed to private memory (MEM_PRIVATE;
+  // an anonymous mapping), where run-time code generators put their code.
+  bool fileBacked = false;
 };
 
 // Queries the region holding address; nullopt when the query fails.

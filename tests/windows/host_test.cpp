@@ -758,6 +758,53 @@ TEST_F(HostTest, ThunkInWritableCodeIsCalledAsTheFunction) {
   VirtualFree(code, 0, MEM_RELEASE);
 }
 
+// A thunk in private writable code whose first bytes, read as an address,
+// land in code (as a 32-bit trampoline's B8 imm32 can): still the function.
+TEST_F(HostTest, ThunkWhoseFirstBytesLookLikeACodeAddressIsTheFunction) {
+  EngineDir dir;
+  dir.Write(L"voice.vl", SmallMarkerVoice());
+  Engine engine(dir);
+  ASSERT_TRUE(engine.ok()) << engine.error();
+  auto* code = static_cast<uint8_t*>(VirtualAlloc(
+      nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+  ASSERT_NE(code, nullptr);
+  // The thunk opens with a short jump over its first pointer-sized bytes,
+  // which are chosen to be an address inside this program's code.
+  const uint16_t jumpOver = uint16_t(0xEB | ((sizeof(void*) - 2) << 8));
+  uintptr_t lookalike = 0;
+  for (uintptr_t block =
+           reinterpret_cast<uintptr_t>(&RecordLog) & ~uintptr_t(0xFFFF);
+       lookalike == 0 && block != 0; block -= 0x10000) {
+    MEMORY_BASIC_INFORMATION info{};
+    const uintptr_t candidate = block | jumpOver;
+    if (VirtualQuery(reinterpret_cast<void*>(candidate), &info, sizeof info) &&
+        info.State == MEM_COMMIT &&
+        (info.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ)) != 0) {
+      lookalike = candidate;
+    }
+  }
+  ASSERT_NE(lookalike, 0u) << "no code address of the needed shape";
+  std::memcpy(code, &lookalike, sizeof lookalike);
+  uint8_t* thunk = code + sizeof(void*);
+  const auto target = reinterpret_cast<uintptr_t>(&RecordLog);
+#if defined(__x86_64__)
+  thunk[0] = 0x48;  // movabs rax, target
+  thunk[1] = 0xB8;
+  std::memcpy(thunk + 2, &target, 8);
+  thunk[10] = 0xFF;  // jmp rax
+  thunk[11] = 0xE0;
+#else
+  thunk[0] = 0xE9;  // jmp rel32
+  const int32_t relative = int32_t(target - (uintptr_t(thunk) + 5));
+  std::memcpy(thunk + 1, &relative, 4);
+#endif
+  FlushInstructionCache(GetCurrentProcess(), code, 32);
+  ASSERT_TRUE(engine.Initialize(reinterpret_cast<LogCallback>(code)));
+  EXPECT_EQ(Logs().size(), 3u) << Describe(Logs());
+  engine.Uninitialize();
+  VirtualFree(code, 0, MEM_RELEASE);
+}
+
 // --- The engine as installed ---
 
 // The DLL in a folder of its own beside the real dictionaries and the

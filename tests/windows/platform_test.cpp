@@ -79,6 +79,14 @@ TEST(QueryMemory, CodeDataAndStack) {
   ASSERT_TRUE(stack);
   EXPECT_TRUE(stack->writable);
   EXPECT_FALSE(stack->executable);
+
+  // The image is file-backed; allocated memory is private.
+  EXPECT_TRUE(code->fileBacked);
+  EXPECT_TRUE(constant->fileBacked);
+  EXPECT_FALSE(stack->fileBacked);
+  Page page(PAGE_EXECUTE_READWRITE);
+  ASSERT_NE(page.get(), nullptr);
+  EXPECT_FALSE(QueryMemory(page.get())->fileBacked);
 }
 
 TEST(QueryMemory, ReservedButUncommittedIsNotCommitted) {
