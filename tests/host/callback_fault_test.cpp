@@ -262,6 +262,34 @@ INSTANTIATE_TEST_SUITE_P(AllFaults, CallbackFaultTest,
                                          Fault::BusError),
                          FaultName);
 
+// A second copy of the engine finds the first one's handler installed: that
+// is no host's, so the second still recovers the faults in its callbacks.
+TEST(HostFaultHandler, AnotherEngineCopyDoesNotCountAsTheHost) {
+  if (!CanRaise(Fault::SegmentationFault)) GTEST_SKIP() << "no faulting page";
+  TempDir firstDir, secondDir;
+  firstDir.Write("v.vl", BuildMarkerVoice(16000, {*LetterUnit('a')}, 160));
+  secondDir.Write("v.vl", BuildMarkerVoice(16000, {*LetterUnit('a')}, 160));
+  HostLibrary first(firstDir.path());
+  ASSERT_TRUE(first.ok()) << first.error();
+  ASSERT_TRUE(first->Initialize(&RecordLog));
+  HostLibrary second(secondDir.path());
+  ASSERT_TRUE(second.ok()) << second.error();
+  ASSERT_TRUE(second->Initialize(&RecordLog));
+  {
+    std::lock_guard lock(seen->mutex);
+    seen->fault = Fault::SegmentationFault;
+    seen->faultsLeft = 1;
+    seen->completions = 0;
+  }
+  second->SetPlayCallback(&PlayFaultingFirst);
+  ASSERT_TRUE(second->Speak(nullptr, u"aa", 3));
+  ASSERT_TRUE(WaitForCompletions(1)) << "the utterance never completed";
+  second->Uninitialize();
+  first->Uninitialize();
+  std::lock_guard lock(seen->mutex);
+  EXPECT_EQ(seen->faultsLeft, 0);
+}
+
 // A host with a SIGSEGV handler of its own, installed before the engine's
 // first guarded call, as a JVM does: it takes faults in pages it keeps
 // inaccessible on purpose, opens the page and resumes the faulting code.

@@ -56,9 +56,9 @@ TEST(Utf8ToUtf16, OutOfRangeSecondByteGoesWithItsLead) {
       {{0xF4, 0x90, 0x80, 0x80}, {R, R, R}},
       {{0xF4, 0xBF, 0xBF, 0xBF}, {R, R, R}},
       {{0xED, 0xA0}, {R}},
-      {{0xE0, 0x41}, {R, u'A'}},
+      {{0xE0, 0x41, 0x42}, {R, u'A', u'B'}},
       {{0xED, 0xC3, 0xBC}, {R, u'\u00FC'}},
-      {{0xF4, 0x8F, 0x41}, {R, u'A'}},
+      {{0xF4, 0x8F, 0x41, 0x42}, {R, u'A', u'B'}},
       {{0xE4, 0x41, 0x80}, {R, u'A', R}},
       {{0xE4, 0xB8, 0xE4, 0xB8, 0xAD}, {R, u'\u4E2D'}},
       {{0xF1, 0x80, 0x80, 0xC0}, {R, R}},
@@ -75,6 +75,18 @@ TEST(Utf8ToUtf16, OutOfRangeSecondByteGoesWithItsLead) {
 TEST(Utf8ToUtf16, EncodedSurrogateAfterAWordMatchesWindows) {
   EXPECT_EQ(Utf8ToUtf16("\xE4\xB8\xAD\xED\xA0\x80: a"),
             (std::u16string{u'\u4E2D', R, R, u':', u' ', u'a'}));
+}
+
+// Where the input ends before the lead's sequence could, everything from the
+// lead on is one replacement, whatever the bytes are.
+TEST(Utf8ToUtf16, InputEndingInsideASequenceEndsInOneReplacement) {
+  EXPECT_EQ(Decode({0x61, 0xE0, 0x41}), (std::u16string{u'a', R}));
+  EXPECT_EQ(Decode({0xE4, 0x41}), std::u16string{R});
+  EXPECT_EQ(Decode({0xF0, 0x80, 0x80}), std::u16string{R});
+  EXPECT_EQ(Decode({0xF4, 0x8F, 0x41}), std::u16string{R});
+  EXPECT_EQ(Decode({0xF0, 0xC3, 0xBC}), std::u16string{R});
+  EXPECT_EQ(Decode({0xC3, 0xBC, 0xF1, 0x41, 0x42}),
+            (std::u16string{u'\u00FC', R}));
 }
 
 TEST(Utf8ToUtf16, TruncatedSequenceIsOneReplacement) {

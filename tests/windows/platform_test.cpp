@@ -133,6 +133,18 @@ TEST(Utf8ToUtf16, ConvertsAndReplacesInvalidSequences) {
   EXPECT_EQ(Utf8ToUtf16(std::string("x\0y", 3)), std::u16string(u"x\0y", 3));
 }
 
+// NTFS names may hold unpaired surrogates; the engine's path text keeps
+// them as they are, where a conversion through UTF-8 would throw.
+TEST(PathText, KeepsUnpairedSurrogatesOfNames) {
+  const std::wstring name = L"v\xDC01\xD800.vl";
+  const std::u16string text = PathText(std::filesystem::path(name));
+  EXPECT_EQ(text,
+            std::u16string(reinterpret_cast<const char16_t*>(name.c_str()),
+                           name.size()));
+  EXPECT_EQ(NativePath(text).native(), name);
+  EXPECT_EQ(HostText(text), text);
+}
+
 TEST(Utf16ToUtf8, ConvertsAndReplacesLoneSurrogates) {
   EXPECT_EQ(Utf16ToUtf8(u"a中"), "a\xE4\xB8\xAD");
   EXPECT_EQ(Utf16ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");

@@ -34,25 +34,36 @@ bool HoldsEngine(const std::filesystem::path& directory) {
 
 namespace {
 
-// How many bytes at the end of bytes begin a sequence the next piece may
-// complete: from the last lead byte on, when fewer bytes follow it than it
-// announces. Holding those back is always safe, as no decoder ever reads a
-// lead byte as part of the sequence before it.
-std::size_t UnfinishedTail(std::string_view bytes) {
-  const std::size_t reach = std::min<std::size_t>(bytes.size(), 3);
-  for (std::size_t back = 1; back <= reach; ++back) {
-    const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
-    if ((byte & 0xC0) == 0x80) continue;
-    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-    return byte >= 0xC0 && back < length ? back : 0;
+bool IsContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// Where the bytes read so far may be cut so that decoding the part before
+// the cut says what decoding the whole input would: a position no sequence
+// started before it can reach into (a byte that is no continuation byte, or
+// one with no lead byte among the three before it), with three bytes after
+// it, so that no sequence before it is one the input ends inside. The
+// converter treats those differently: the end of input swallows what follows
+// the lead. 0 when there is no such place yet.
+std::size_t SafeCut(std::string_view bytes) {
+  for (std::size_t cut = bytes.size() < 3 ? 0 : bytes.size() - 3; cut > 0;
+       --cut) {
+    if (!IsContinuationByte(static_cast<unsigned char>(bytes[cut]))) return cut;
+    bool reachable = false;
+    for (std::size_t back = 1; back <= 3 && back <= cut; ++back) {
+      reachable |= static_cast<unsigned char>(bytes[cut - back]) >= 0xC0;
+    }
+    if (!reachable) return cut;
   }
   return 0;
 }
 
+// Three ASCII bytes after the part before the cut stand in for the bytes
+// that follow it: like them they stop every sequence the part ends inside,
+// and they decode as themselves.
+constexpr std::string_view kStandIn = "...";
+
 }  // namespace
 
-void Utf8Decoder::Decode(std::string_view bytes, std::u16string& out) {
-  std::u16string text = platform::Utf8ToUtf16(bytes);
+void Utf8Decoder::Emit(std::u16string text, std::u16string& out) {
   if (!started_ && !text.empty()) {
     started_ = true;
     if (text.front() == 0xFEFF) text.erase(0, 1);
@@ -64,13 +75,17 @@ void Utf8Decoder::Decode(std::string_view bytes, std::u16string& out) {
 // would make of the same bytes in a dictionary.
 void Utf8Decoder::Feed(std::string_view bytes, std::u16string& out) {
   pending_.append(bytes);
-  const std::size_t keep = UnfinishedTail(pending_);
-  Decode(std::string_view(pending_).substr(0, pending_.size() - keep), out);
-  pending_.erase(0, pending_.size() - keep);
+  const std::size_t cut = SafeCut(pending_);
+  if (cut == 0) return;
+  std::u16string text =
+      platform::Utf8ToUtf16(pending_.substr(0, cut).append(kStandIn));
+  text.resize(text.size() - kStandIn.size());
+  Emit(text, out);
+  pending_.erase(0, cut);
 }
 
 void Utf8Decoder::Finish(std::u16string& out) {
-  Decode(pending_, out);
+  Emit(platform::Utf8ToUtf16(pending_), out);
   pending_.clear();
 }
 

@@ -27,7 +27,7 @@ class Utf8Decoder {
   void Finish(std::u16string& out);
 
  private:
-  void Decode(std::string_view bytes, std::u16string& out);
+  void Emit(std::u16string text, std::u16string& out);
   std::string pending_;  // the start of a sequence cut at a piece's end
   bool started_ = false;
 };

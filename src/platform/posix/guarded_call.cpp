@@ -139,7 +139,13 @@ bool IsInEngineLibrary(const void* address) {
   if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return false;
   void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
   if (library == nullptr) return false;
-  const bool engine = dlsym(library, "VeskSynthInitialize") != nullptr;
+  // dlsym may find the name in another object (a main program's handle
+  // searches every global library): it must be this object's own.
+  const void* initialize = dlsym(library, "VeskSynthInitialize");
+  Dl_info found{};
+  const bool engine = initialize != nullptr &&
+                      dladdr(initialize, &found) != 0 &&
+                      found.dli_fbase == info.dli_fbase;
   dlclose(library);
   return engine;
 }

@@ -2,7 +2,9 @@
 // 65001, no flags), so a dictionary reads the same on every system: one
 // U+FFFD per maximal invalid subpart, except that a lead byte whose second
 // byte is a continuation byte outside the lead's range (E0 80, ED A0, F0 80,
-// F4 90) is replaced together with that byte. Surrogates never pass through.
+// F4 90) is replaced together with that byte, and a sequence the input ends
+// inside is one U+FFFD with whatever follows its lead. Surrogates never pass
+// through.
 #include "platform/platform.h"
 
 namespace vesk::platform {
@@ -90,14 +92,14 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
       ++i;
       continue;
     }
+    if (i + lead.length > size) {
+      out += kReplacement;  // the input ends inside: the rest is one, as
+      break;                // the Windows converter has it
+    }
     char32_t code = first & (0xFF >> (lead.length + 1));
     std::size_t used = 1;
     bool complete = true;
     for (int k = 1; k < lead.length; ++k) {
-      if (i + used >= size) {
-        complete = false;
-        break;
-      }
       const uint8_t next = bytes[i + used];
       const bool fits = k == 1
                             ? next >= lead.secondLow && next <= lead.secondHigh
