@@ -43,13 +43,17 @@ void CallPlay(void* context) {
 }  // namespace
 
 // A pointer into writable data is the address of a variable holding the
-// function. Writable code (a thunk made at run time, as script bindings do)
-// is only read as such a variable when the value found there is itself a
-// code address; otherwise the thunk is the function.
+// function. Writable code in private memory is where thunk allocators put the
+// code they make at run time (script bindings such as libffi): it is the
+// function, whatever its first bytes look like (a 32-bit trampoline starts
+// B8 imm32, which read as an address may well land in code). Writable code
+// of a loaded image, where a packed host keeps its variables, is only read
+// as such a variable when the value found there is itself a code address.
 void* ResolveCallbackPointer(void* pointer) {
   if (pointer == nullptr) return nullptr;
   const auto region = platform::QueryMemory(pointer);
   if (!region || !region->committed || !region->writable) return pointer;
+  if (region->executable && !region->fileBacked) return pointer;
   const auto value = platform::ReadPointer(pointer);
   if (!value) return nullptr;
   if (!region->executable || IsCode(*value)) {
@@ -61,7 +65,7 @@ void* ResolveCallbackPointer(void* pointer) {
 void LogMessage(EngineState& engine, int32_t level, std::u16string_view text) {
   const LogCallback callback = engine.logCallback.load();
   if (callback == nullptr) return;
-  const std::u16string terminated(text);
+  const std::u16string terminated = platform::HostText(text);
   LogCall call{callback, level, terminated.c_str()};
   platform::CallGuarded(&CallLog, &call);
 }

@@ -32,10 +32,11 @@ bool Initialize(EngineState& engine, LogCallback logCallback) {
   {
     std::unique_lock lock(engine.controlMutex);
     // Called again from our own log callback while starting up: the start-up
-    // under way is not finished, so neither is this one.
+    // under way is not finished, so neither is this one, unless it has just
+    // succeeded (the completion message comes after initialized is set).
     if (engine.startupRunning &&
         engine.startupThread == std::this_thread::get_id()) {
-      return false;
+      return engine.initialized;
     }
     engine.startupDone.wait(lock, [&] { return !engine.startupRunning; });
     if (engine.initialized) return true;
@@ -53,7 +54,10 @@ bool Initialize(EngineState& engine, LogCallback logCallback) {
       loaded = RunStartup(engine, ParentDirectory(*library));
     }
   } catch (...) {
-    loaded = false;
+    // A start-up that did not finish leaves no voice behind.
+    std::lock_guard lock(engine.controlMutex);
+    if (!engine.initialized) engine.voices.Clear();
+    loaded = engine.initialized;
   }
   {
     std::lock_guard lock(engine.controlMutex);

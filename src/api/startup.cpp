@@ -20,23 +20,9 @@ std::u16string Decimal(std::size_t value) {
   return std::u16string(digits.begin(), digits.end());
 }
 
-// Through char8_t: the path's own encoding on every system (bytes as they are
-// on POSIX, UTF-16 on Windows, where a plain string would mean the ANSI code
-// page).
-std::filesystem::path NativePath(const std::u16string& path) {
-  const std::string utf8 = platform::Utf16ToUtf8(path);
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::u16string WidePath(const std::filesystem::path& path) {
-  const std::u8string utf8 = path.u8string();
-  return platform::Utf8ToUtf16(std::string_view(
-      reinterpret_cast<const char*>(utf8.data()), utf8.size()));
-}
-
 std::u16string Join(const std::u16string& directory, std::u16string_view name) {
-  return WidePath(NativePath(directory) /
-                  platform::Utf16ToUtf8(std::u16string(name)));
+  return platform::PathText(platform::NativePath(directory) /
+                            platform::NativePath(name));
 }
 
 // Whether a dictionary file is there; an error other than absence is
@@ -45,7 +31,8 @@ enum class Presence { kPresent, kAbsent, kError };
 
 Presence Probe(EngineState& engine, const std::u16string& path) {
   std::error_code error;
-  const bool present = std::filesystem::exists(NativePath(path), error);
+  const bool present =
+      std::filesystem::exists(platform::NativePath(path), error);
   if (error) {
     LogMessage(engine, 4, u"无法访问文件: " + path);
     return Presence::kError;
@@ -92,14 +79,15 @@ bool LoadDictionaries(EngineState& engine, const std::u16string& directory) {
 }
 
 void OfferVoiceFile(EngineState& engine, const std::filesystem::path& entry) {
-  const std::u16string fileName = WidePath(entry.filename());
+  // Names stay as the listing gave them: no conversion can fail on one.
+  const std::u16string fileName = platform::PathText(entry.filename());
   if (FileExtension(fileName) != kVoiceExtension) return;
   Voice voice;
-  voice.name = std::u16string(FileStem(fileName));
+  voice.name = platform::HostText(FileStem(fileName));
   const LogSink log = [&engine](int32_t level, const std::u16string& text) {
     LogMessage(engine, level, text);
   };
-  if (!voice.Load(WidePath(entry), log)) return;
+  if (!voice.Load(platform::PathText(entry), log)) return;
   std::lock_guard lock(engine.controlMutex);
   engine.worker.voices.Add(std::move(voice));
 }
@@ -114,7 +102,8 @@ bool LoadVoices(EngineState& engine, const std::u16string& directory) {
     return false;
   };
   std::error_code error;
-  std::filesystem::directory_iterator entries(NativePath(directory), error);
+  std::filesystem::directory_iterator entries(platform::NativePath(directory),
+                                              error);
   if (error) return failed();
   for (; entries != std::filesystem::directory_iterator();
        entries.increment(error)) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@ struct MemoryRegion {
   bool committed = false;   // mapped / MEM_COMMIT
   bool writable = false;    // write permission (incl. copy-on-write)
   bool executable = false;  // execute permission
+  // Part of a loaded image or a mapped file (MEM_IMAGE, MEM_MAPPED; on
+  // POSIX a file-backed mapping), as opposed to private memory (MEM_PRIVATE;
+  // an anonymous mapping), where run-time code generators put their code.
+  bool fileBacked = false;
 };
 
 // Queries the region holding address; nullopt when the query fails.
@@ -67,6 +72,19 @@ bool ProcessIsExiting();
 std::u16string Utf8ToUtf16(std::string_view utf8);
 // UTF-16 to UTF-8; lone surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// File-system paths are held as UTF-16 strings and given to the system in
+// its own form, byte for byte as it named them: on Windows they are UTF-16
+// already (unpaired surrogates included); on POSIX, where names are bytes,
+// valid UTF-8 becomes its characters and every other byte b the lone
+// surrogate U+DC00 + b, which no valid UTF-8 yields.
+std::filesystem::path NativePath(std::u16string_view path);
+std::u16string PathText(const std::filesystem::path& path);
+
+// Text on its way to the host (voice names, log lines): on POSIX the lone
+// surrogates that stand for a name's undecodable bytes become U+FFFD; on
+// Windows names reach the host as the file system holds them.
+std::u16string HostText(std::u16string_view text);
 
 // Opens a file named by a UTF-16 path, in binary mode ("rb", "wb").
 std::FILE* OpenFile(const std::u16string& path, const char* mode);

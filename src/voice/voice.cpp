@@ -60,6 +60,7 @@ void ScanUnitTable(const std::vector<uint8_t>& data,
 bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
   if (&newPath != &path) path = newPath;
   units.clear();
+  unitIndex.clear();  // it points into the old content
   data.clear();
   const auto fail = [&](const char16_t* message) {
     if (log) log(4, message + path);

@@ -263,7 +263,10 @@ UtteranceSettings ComputeUtteranceSettings(int32_t rate, int32_t pitch,
   const int32_t p = std::clamp(pitch, 0, 100);
   const int32_t v = std::clamp(volume, 0, 100);
   UtteranceSettings settings;
-  settings.speedFactor = float(r) / 100.0f * 1.5f + 0.5f;
+  // The same shape as the pitch: half speed at 0, normal at 50, double at
+  // 100, so turning the rate down never makes speech faster.
+  settings.speedFactor =
+      r <= 50 ? 0.5f + float(r) / 100.0f : 1.0f + float(r - 50) / 50.0f;
   settings.speedChange = r < 48 || r > 52;
   settings.pitchFactor =
       p <= 50 ? float(p) / 50.0f * 0.5f + 0.5f : float(p - 50) / 50.0f + 1.0f;

@@ -31,7 +31,7 @@ void SpeakUtterance(WorkerContext& context, const UtteranceRequest& request,
 
 // How rate, pitch and volume shape one utterance; fixed at its start.
 struct UtteranceSettings {
-  float speedFactor = 1.25f;
+  float speedFactor = 1.0f;
   bool speedChange = false;
   float pitchFactor = 1.0f;
   bool pitchChange = false;

@@ -1,5 +1,6 @@
 #include "api/callbacks.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -87,7 +88,8 @@ TEST(ResolveCallbackPointer, UnmappedOrInaccessibleMemoryIsTheFunction) {
   EXPECT_EQ(ResolveCallbackPointer(none.get()), none.get());
 }
 
-TEST(ResolveCallbackPointer, WritableCodeIsAThunkUnlessItHoldsACodeAddress) {
+// Writable code in private memory: what a thunk allocator hands out.
+TEST(ResolveCallbackPointer, WritablePrivateCodeIsAlwaysTheFunction) {
   Page page(PROT_READ | PROT_WRITE | PROT_EXEC);
   if (page.get() == nullptr) GTEST_SKIP() << "no rwx mapping here";
   // Machine code as a run-time thunk starts: its first bytes are no address.
@@ -95,17 +97,35 @@ TEST(ResolveCallbackPointer, WritableCodeIsAThunkUnlessItHoldsACodeAddress) {
                                  0x40, 0x50, 0x60, 0x70, 0x80};
   std::memcpy(page.get(), thunk, sizeof thunk);
   EXPECT_EQ(ResolveCallbackPointer(page.get()), page.get());
-
-  // A variable that happens to sit in writable code and holds a function.
+  // First bytes that read as a code address do not make it a variable.
   void* function = reinterpret_cast<void*>(&Target);
   std::memcpy(page.get(), &function, sizeof function);
-  EXPECT_EQ(ResolveCallbackPointer(page.get()), function);
+  EXPECT_EQ(ResolveCallbackPointer(page.get()), page.get());
+}
 
-  // One that holds a data address is no variable of ours either.
+// Writable code of a mapped file, where a packed host keeps its variables:
+// read as a variable only when it holds a code address.
+TEST(ResolveCallbackPointer, WritableFileCodeIsReadWhenItHoldsACodeAddress) {
+  test::TempDir dir;
+  const std::size_t size = std::size_t(::sysconf(_SC_PAGESIZE));
+  const auto path = dir.Write("image", std::string(size, '\0'));
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE | PROT_EXEC,
+                        MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  if (mapped == MAP_FAILED) GTEST_SKIP() << "no rwx file mapping here";
+
+  void* function = reinterpret_cast<void*>(&Target);
+  std::memcpy(mapped, &function, sizeof function);
+  EXPECT_EQ(ResolveCallbackPointer(mapped), function);
+
+  // One that holds a data address is no variable of ours.
   int data = 0;
   void* dataAddress = &data;
-  std::memcpy(page.get(), &dataAddress, sizeof dataAddress);
-  EXPECT_EQ(ResolveCallbackPointer(page.get()), page.get());
+  std::memcpy(mapped, &dataAddress, sizeof dataAddress);
+  EXPECT_EQ(ResolveCallbackPointer(mapped), mapped);
+  ::munmap(mapped, size);
 }
 
 TEST(LogMessage, ReachesTheCallbackWithATerminatedText) {

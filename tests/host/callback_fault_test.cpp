@@ -2,6 +2,7 @@
 // callback must not take the host down, and speech goes on after it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -259,6 +260,115 @@ INSTANTIATE_TEST_SUITE_P(AllFaults, CallbackFaultTest,
                                          Fault::SegmentationFault,
                                          Fault::BusError),
                          FaultName);
+
+// A second copy of the engine finds the first one's handler installed: that
+// is no host's, so the second still recovers the faults in its callbacks.
+TEST(HostFaultHandler, AnotherEngineCopyDoesNotCountAsTheHost) {
+  if (!CanRaise(Fault::SegmentationFault)) GTEST_SKIP() << "no faulting page";
+  TempDir firstDir, secondDir;
+  firstDir.Write("v.vl", BuildMarkerVoice(16000, {*LetterUnit('a')}, 160));
+  secondDir.Write("v.vl", BuildMarkerVoice(16000, {*LetterUnit('a')}, 160));
+  HostLibrary first(firstDir.path());
+  ASSERT_TRUE(first.ok()) << first.error();
+  ASSERT_TRUE(first->Initialize(&RecordLog));
+  HostLibrary second(secondDir.path());
+  ASSERT_TRUE(second.ok()) << second.error();
+  ASSERT_TRUE(second->Initialize(&RecordLog));
+  {
+    std::lock_guard lock(seen->mutex);
+    seen->fault = Fault::SegmentationFault;
+    seen->faultsLeft = 1;
+    seen->completions = 0;
+  }
+  second->SetPlayCallback(&PlayFaultingFirst);
+  ASSERT_TRUE(second->Speak(nullptr, u"aa", 3));
+  ASSERT_TRUE(WaitForCompletions(1)) << "the utterance never completed";
+  second->Uninitialize();
+  first->Uninitialize();
+  std::lock_guard lock(seen->mutex);
+  EXPECT_EQ(seen->faultsLeft, 0);
+}
+
+// A host with a SIGSEGV handler of its own, installed before the engine's
+// first guarded call, as a JVM does: it takes faults in pages it keeps
+// inaccessible on purpose, opens the page and resumes the faulting code.
+// The engine must let it have every one of its faults, those inside its
+// play callback included.
+std::atomic<int> hostFaults{0};
+std::atomic<char*> lazyPages{nullptr};
+constexpr std::size_t kLazyPageSize = 4096;
+
+void HostFaultHandler(int, siginfo_t* info, void*) {
+  char* pages = lazyPages.load();
+  char* address = static_cast<char*>(info->si_addr);
+  if (pages != nullptr && address >= pages &&
+      address < pages + 2 * kLazyPageSize) {
+    char* page = pages + (address - pages) / kLazyPageSize * kLazyPageSize;
+    ::mprotect(page, kLazyPageSize, PROT_READ | PROT_WRITE);
+    hostFaults.fetch_add(1);
+    return;  // the access runs again and now succeeds
+  }
+  signal(SIGSEGV, SIG_DFL);  // not ours: die of it
+}
+
+std::atomic<bool> callbackRanToItsEnd{false};
+int32_t PlayTouchingLazyPage(const char16_t*, const int16_t* samples,
+                             int32_t byteCount, int32_t userValue) {
+  if (samples != nullptr && byteCount > 0 && !callbackRanToItsEnd.load()) {
+    volatile char* second = lazyPages.load() + kLazyPageSize;
+    second[0] = 7;
+    callbackRanToItsEnd.store(second[0] == 7);
+  }
+  return RecordPlay(nullptr, samples, byteCount, userValue);
+}
+
+TEST(HostFaultHandler, GetsItsFaultsInsideAndOutsideItsCallbacks) {
+  void* mapped = ::mmap(nullptr, 2 * kLazyPageSize, PROT_NONE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapped, MAP_FAILED);
+  lazyPages.store(static_cast<char*>(mapped));
+  hostFaults.store(0);
+  callbackRanToItsEnd.store(false);
+  struct sigaction host {};
+  host.sa_sigaction = &HostFaultHandler;
+  host.sa_flags = SA_SIGINFO;
+  sigemptyset(&host.sa_mask);
+  struct sigaction before {};
+  ASSERT_EQ(::sigaction(SIGSEGV, &host, &before), 0);
+  {
+    TempDir dir;
+    dir.Write("v.vl", BuildMarkerVoice(16000, {*LetterUnit('a')}, 160));
+    HostLibrary lib(dir.path());
+    ASSERT_TRUE(lib.ok()) << lib.error();
+    ClearRecordedLogs();
+    ClearRecordedPlays();
+    ASSERT_TRUE(lib->Initialize(&RecordLog));  // the engine's handler is in
+
+    // Outside the engine.
+    volatile char* first = lazyPages.load();
+    first[0] = 5;
+    EXPECT_EQ(first[0], 5);
+    EXPECT_EQ(hostFaults.load(), 1);
+
+    // Inside the play callback: the host resumes its own code, which then
+    // finishes normally.
+    lib->SetPlayCallback(&PlayTouchingLazyPage);
+    ASSERT_TRUE(lib->Speak(nullptr, u"a", 5));
+    ASSERT_TRUE(WaitForCompletion());
+    EXPECT_EQ(hostFaults.load(), 2);
+    EXPECT_TRUE(callbackRanToItsEnd.load());
+    EXPECT_EQ(RecordedPlays().size(), 2u);  // the unit and the completion
+    lib->Uninitialize();
+    lib.Unload();
+    // Unloading handed the signal back to the host.
+    struct sigaction now {};
+    ::sigaction(SIGSEGV, nullptr, &now);
+    EXPECT_EQ(now.sa_sigaction, &HostFaultHandler);
+  }
+  ::sigaction(SIGSEGV, &before, nullptr);
+  lazyPages.store(nullptr);
+  ::munmap(mapped, 2 * kLazyPageSize);
+}
 
 }  // namespace
 }  // namespace vesk::test

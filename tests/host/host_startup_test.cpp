@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
+#include <utility>
 
 #include "host/host_library.h"
 #include "support/test_files.h"
@@ -23,6 +25,14 @@ void ThrowingLog(int32_t level, const char16_t* text) {
   RecordLog(level, text);
   ++throwsSeen;
   throw std::runtime_error("host log failure");
+}
+
+// A log callback that calls Initialize again for every message.
+const HostApi* reentered = nullptr;
+std::vector<std::pair<std::u16string, bool>> reentryResults;
+void ReenteringLog(int32_t level, const char16_t* text) {
+  RecordLog(level, text);
+  reentryResults.emplace_back(text, reentered->Initialize(&ReenteringLog));
 }
 
 class HostStartupTest : public ::testing::Test {
@@ -132,6 +142,73 @@ TEST_F(HostStartupTest, SecondInitializeKeepsTheFirstCallback) {
   ASSERT_TRUE(library->Uninitialize());
   EXPECT_EQ(firstLogs.back(), (LogLine{1, U16("Halden语音插件已卸载")}));
   EXPECT_TRUE(RecordedLogs().empty());
+}
+
+// Until the completion message the start-up under way has not succeeded;
+// by the completion message it has, and a nested Initialize says so.
+TEST_F(HostStartupTest, InitializeFromInsideTheLogCallbackSeesTheOutcome) {
+  WriteVoice("a.vl");
+  reentered = &library.api();
+  reentryResults.clear();
+  ASSERT_TRUE(library->Initialize(&ReenteringLog)) << Describe(RecordedLogs());
+  ASSERT_EQ(reentryResults.size(), 3u) << Describe(RecordedLogs());
+  EXPECT_EQ(reentryResults[0],
+            std::pair(U16("未找到pinyin.txt，使用内置轻声词库"), false));
+  EXPECT_FALSE(reentryResults[1].second);  // the voice file's line
+  EXPECT_EQ(
+      reentryResults[2],
+      std::pair(U16("Halden语音插件初始化完成，加载了 1 个语音库"), true));
+  EXPECT_EQ(VoiceNames(), (std::vector<std::u16string>{u"a"}));
+}
+
+// Names are bytes here: a directory and a voice file whose names are not
+// UTF-8 are opened with the bytes they have; only the voice name and the log
+// lines, which reach the host, turn the stray bytes into U+FFFD.
+TEST_F(HostStartupTest, NamesThatAreNotUtf8AreOpenedAsTheyAre) {
+  const std::filesystem::path engine = dir.path() / "eng\xB5\xE7";
+  std::filesystem::create_directory(engine);
+  const auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(engine / name, std::ios::binary) << bytes;
+  };
+  write("pinyin.txt", "中: zhōng\n国: guó\n");
+  write("phrases.txt", "中国: zhōng guó\n");
+  const std::vector<uint8_t> voice = BuildMarkerVoice(16000, {1, 2, 3}, 4);
+  write("v\xB5.vl", std::string(voice.begin(), voice.end()));
+  write("\xFF\xFE.txt", "not a voice");
+  write("broken\xC0.vl", "");
+  HostLibrary other(engine);
+  ASSERT_TRUE(other.ok()) << other.error();
+  ASSERT_TRUE(other->Initialize(&RecordLog)) << Describe(RecordedLogs());
+  const std::vector<LogLine> logs = RecordedLogs();
+  ASSERT_EQ(logs.size(), 5u) << Describe(logs);
+  EXPECT_EQ(logs[0], (LogLine{1, U16("加载拼音字典: 2 个汉字")}));
+  EXPECT_EQ(logs[1].level, 1);  // phrases.txt
+  // The empty voice file is reported under its name, stray byte replaced.
+  const LogLine empty = logs[2].level == 4 ? logs[2] : logs[3];
+  EXPECT_EQ(empty.text, U16("语音库文件为空: " + dir.path().string() +
+                            "/eng\uFFFD\uFFFD/broken\uFFFD.vl"));
+  uint32_t count = 0;
+  other->GetVoiceList(nullptr, &count);
+  ASSERT_EQ(count, 1u);
+  std::vector<char16_t> name(64);
+  char16_t* names[] = {name.data()};
+  other->GetVoiceList(names, &count);
+  EXPECT_EQ(std::u16string(name.data()), u"v\uFFFD");
+  EXPECT_TRUE(other->PrepareVoice(u"v\uFFFD"));
+  other->Uninitialize();
+}
+
+// Decoded as on Windows, the two words are the same word: 中 and two
+// replacement characters each.
+TEST_F(HostStartupTest, BadUtf8InWordsCountsAsOnWindows) {
+  dir.Write("phrases.txt", std::string("中\xED\xA0\x80: a\n中\xC0\x80: b\n"));
+  WriteVoice("a.vl");
+  ASSERT_TRUE(library->Initialize(&RecordLog));
+  const std::vector<LogLine> logs = RecordedLogs();
+  ASSERT_GE(logs.size(), 2u) << Describe(logs);
+  EXPECT_EQ(logs[1],
+            (LogLine{1, U16("加载词语字典: " +
+                            std::to_string(kBuiltInWords + 1) + " 个词语")}));
 }
 
 TEST_F(HostStartupTest, InitializeAfterAFailedOneRunsAgain) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <future>
 #include <map>
 #include <string>
@@ -160,7 +161,7 @@ TEST_F(HostSpeechTest, VolumeSetBeforeSpeakingScalesTheSamples) {
             std::vector<int16_t>(kSamples, int16_t(2 * Letter('b'))));
 }
 
-TEST_F(HostSpeechTest, FullRateShortensTheUtterance) {
+TEST_F(HostSpeechTest, RaisingTheRateNeverLengthensTheUtterance) {
   std::map<int32_t, std::vector<int16_t>> units;
   std::vector<int16_t> wave(16000);
   for (std::size_t k = 0; k < wave.size(); ++k)
@@ -169,13 +170,35 @@ TEST_F(HostSpeechTest, FullRateShortensTheUtterance) {
   units[kPunctuationUnit] = wave;
   dir.Write("v.vl", BuildVoiceFile(16000, units));
   Start();
-  library->SetRate(0, 100);
-  ASSERT_TRUE(library->Speak(nullptr, u"a.a", 1));
-  ASSERT_TRUE(WaitForCompletion(kLimit));
-  std::size_t total = 0;
-  for (const PlayCall& call : RecordedPlays()) total += call.samples.size();
-  EXPECT_GT(total, 3 * 16000 * 4 / 10);
-  EXPECT_LT(total, 3 * 16000 * 6 / 10);
+  const std::size_t normal = 3 * 16000;
+  std::size_t previous = SIZE_MAX;
+  int32_t userValue = 0;
+  for (const int32_t rate : {0, 20, 33, 40, 45, 47, 50, 53, 60, 70, 85, 100}) {
+    ClearRecordedPlays();
+    library->SetRate(0, rate);
+    ASSERT_TRUE(library->Speak(nullptr, u"a.a", ++userValue));
+    ASSERT_TRUE(WaitForCompletion(kLimit)) << rate;
+    std::size_t total = 0;
+    for (const PlayCall& call : PlaysOf(userValue))
+      total += call.samples.size();
+    EXPECT_LE(total, previous) << "rate " << rate;
+    previous = total;
+    // Half speed at 0, normal at 50, double at 100.
+    if (rate == 0) {
+      EXPECT_GT(total, normal * 18 / 10);
+      EXPECT_LT(total, normal * 22 / 10);
+    }
+    if (rate == 47) {
+      EXPECT_GT(total, normal);
+    }
+    if (rate == 50) {
+      EXPECT_EQ(total, normal);
+    }
+    if (rate == 100) {
+      EXPECT_GT(total, normal * 4 / 10);
+      EXPECT_LT(total, normal * 6 / 10);
+    }
+  }
 }
 
 TEST_F(HostSpeechTest, SpeakWhileSpeakingReplacesTheUtterance) {

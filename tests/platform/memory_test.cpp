@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -68,6 +69,20 @@ TEST(QueryMemory, WritableExecutableMappingIsBoth) {
   EXPECT_TRUE(region->committed);
   EXPECT_TRUE(region->writable);
   EXPECT_TRUE(region->executable);
+  EXPECT_FALSE(region->fileBacked);
+}
+
+TEST(QueryMemory, ImagesAndFilesAreFileBackedPrivateMemoryIsNot) {
+  const auto code = QueryMemory(reinterpret_cast<const void*>(&SomeFunction));
+  ASSERT_TRUE(code);
+  EXPECT_TRUE(code->fileBacked);
+  int variable = 0;
+  EXPECT_FALSE(QueryMemory(&variable)->fileBacked);
+  auto heap = std::make_unique<int>(0);
+  EXPECT_FALSE(QueryMemory(heap.get())->fileBacked);
+  Mapping anonymous(PROT_READ | PROT_WRITE);
+  ASSERT_NE(anonymous.get(), nullptr);
+  EXPECT_FALSE(QueryMemory(anonymous.get())->fileBacked);
 }
 
 TEST(QueryMemory, InaccessibleAndUnmappedAddresses) {

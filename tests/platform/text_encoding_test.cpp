@@ -1,4 +1,8 @@
+// UTF-8 <-> UTF-16 conversion. Built into the Windows test program too, so
+// the table holds for the system converter and for ours alike.
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "platform/platform.h"
 
@@ -31,7 +35,58 @@ TEST(Utf8ToUtf16, EachInvalidByteBecomesOneReplacement) {
   EXPECT_EQ(Decode({0xC1, 0xBF}), (std::u16string{R, R}));
   EXPECT_EQ(Decode({0xF5, 0x80}), (std::u16string{R, R}));
   EXPECT_EQ(Decode({0xFF}), std::u16string{R});
-  EXPECT_EQ(Decode({0xE0, 0x80, 0x80}), (std::u16string{R, R, R}));
+}
+
+// The Windows converter (code page 65001, no flags) replaces a lead byte
+// together with a continuation byte outside the lead's range; the lead is
+// replaced alone when the next byte is no continuation byte at all.
+TEST(Utf8ToUtf16, OutOfRangeSecondByteGoesWithItsLead) {
+  struct Case {
+    std::initializer_list<unsigned> bytes;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {{0xE0, 0x80, 0x80}, {R, R}},
+      {{0xE0, 0x9F, 0xBF}, {R, R}},
+      {{0xED, 0xA0, 0x80}, {R, R}},
+      {{0xED, 0xBF, 0xBF}, {R, R}},
+      {{0xED, 0xAF, 0xBF, 0xED, 0xBF, 0xBF}, {R, R, R, R}},
+      {{0xF0, 0x80, 0x80, 0x80}, {R, R, R}},
+      {{0xF0, 0x8F, 0xBF, 0xBF}, {R, R, R}},
+      {{0xF4, 0x90, 0x80, 0x80}, {R, R, R}},
+      {{0xF4, 0xBF, 0xBF, 0xBF}, {R, R, R}},
+      {{0xED, 0xA0}, {R}},
+      {{0xE0, 0x41, 0x42}, {R, u'A', u'B'}},
+      {{0xED, 0xC3, 0xBC}, {R, u'\u00FC'}},
+      {{0xF4, 0x8F, 0x41, 0x42}, {R, u'A', u'B'}},
+      {{0xE4, 0x41, 0x80}, {R, u'A', R}},
+      {{0xE4, 0xB8, 0xE4, 0xB8, 0xAD}, {R, u'\u4E2D'}},
+      {{0xF1, 0x80, 0x80, 0xC0}, {R, R}},
+  };
+  for (const Case& c : cases) {
+    std::string hex;
+    for (unsigned b : c.bytes) hex += " " + std::to_string(b);
+    EXPECT_EQ(Decode(c.bytes), c.expected) << hex;
+  }
+}
+
+// 中 followed by an encoded surrogate must read as 中 and two replacements,
+// as on Windows, not three.
+TEST(Utf8ToUtf16, EncodedSurrogateAfterAWordMatchesWindows) {
+  EXPECT_EQ(Utf8ToUtf16("\xE4\xB8\xAD\xED\xA0\x80: a"),
+            (std::u16string{u'\u4E2D', R, R, u':', u' ', u'a'}));
+}
+
+// Where the input ends before the lead's sequence could, everything from the
+// lead on is one replacement, whatever the bytes are.
+TEST(Utf8ToUtf16, InputEndingInsideASequenceEndsInOneReplacement) {
+  EXPECT_EQ(Decode({0x61, 0xE0, 0x41}), (std::u16string{u'a', R}));
+  EXPECT_EQ(Decode({0xE4, 0x41}), std::u16string{R});
+  EXPECT_EQ(Decode({0xF0, 0x80, 0x80}), std::u16string{R});
+  EXPECT_EQ(Decode({0xF4, 0x8F, 0x41}), std::u16string{R});
+  EXPECT_EQ(Decode({0xF0, 0xC3, 0xBC}), std::u16string{R});
+  EXPECT_EQ(Decode({0xC3, 0xBC, 0xF1, 0x41, 0x42}),
+            (std::u16string{u'\u00FC', R}));
 }
 
 TEST(Utf8ToUtf16, TruncatedSequenceIsOneReplacement) {
@@ -44,10 +99,10 @@ TEST(Utf8ToUtf16, TruncatedSequenceIsOneReplacement) {
 }
 
 TEST(Utf8ToUtf16, EncodedSurrogatesAndBeyondRangeAreInvalid) {
-  EXPECT_EQ(Decode({0xED, 0xA0, 0x80}), (std::u16string{R, R, R}));
-  EXPECT_EQ(Decode({0xED, 0xBF, 0xBF}), (std::u16string{R, R, R}));
+  EXPECT_EQ(Decode({0xED, 0xA0, 0x80}), (std::u16string{R, R}));
   EXPECT_EQ(Decode({0xED, 0x9F, 0xBF}), u"\uD7FF");
-  EXPECT_EQ(Decode({0xF4, 0x90, 0x80, 0x80}), (std::u16string{R, R, R, R}));
+  EXPECT_EQ(Decode({0xEE, 0x80, 0x80}), u"\uE000");
+  EXPECT_EQ(Decode({0xF4, 0x90, 0x80, 0x80}), (std::u16string{R, R, R}));
 }
 
 TEST(Utf16ToUtf8, LoneSurrogatesBecomeReplacement) {

@@ -107,6 +107,30 @@ TEST(VeskSayText, ReadsOtherEncodingsThroughIconvAndNulAsALineBreak) {
   EXPECT_NE(error.find("unknown encoding NO-SUCH-CODE"), std::string::npos);
 }
 
+// Read in pieces, text decodes exactly as the engine decodes the same bytes
+// whole, invalid ones included, wherever the input is cut.
+TEST(VeskSayText, StreamingDecodeIsTheEnginesDecode) {
+  const std::string text =
+      "\xED\xA0\x80\xE4\xB8\xAD\xE0\x80\x80"
+      "a\xF0\x9F\x98\xF4\x90\x80\x80\xC0\xAF\xE4\xB8"
+      "b\xED\xAF\xBF\xED\xBF\xBF\xF0\x90\x80\x80\xF8\xE4"
+      "Z\xF0\x9F\x98\x80\xE4\xE4\xE4\xE4\x80\x80\x80\x80\x80\xF1\x41";
+  const std::u16string whole = platform::Utf8ToUtf16(text);
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    for (std::size_t second = cut; second <= text.size(); ++second) {
+      say::InputDecoder decoder;
+      std::string error;
+      ASSERT_TRUE(decoder.Open("UTF-8", error)) << error;
+      std::u16string out;
+      decoder.Feed(text.substr(0, cut), out);
+      decoder.Feed(text.substr(cut, second - cut), out);
+      decoder.Feed(text.substr(second), out);
+      decoder.Finish(out);
+      EXPECT_EQ(out, whole) << "cut at " << cut << " and " << second;
+    }
+  }
+}
+
 TEST(VeskSayText, TellsTheEncodingFromTheFirstBytes) {
   using namespace std::string_literals;
   std::string gbkNovel;
@@ -152,6 +176,9 @@ TEST(VeskSayText, TellsTheEncodingFromTheFirstBytes) {
   EXPECT_EQ(say::FirstInvalidUtf8("\xED\xA0\x80"), 0u);
   EXPECT_EQ(say::FirstInvalidUtf8("\xF4\x90\x80\x80"), 0u);
   EXPECT_FALSE(say::FirstInvalidUtf8("\xF0\x9F\x98\x80\xE4\xB8"));
+  EXPECT_EQ(say::ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");      // overlong
+  EXPECT_EQ(say::ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD");  // surrogate
+  EXPECT_EQ(say::ToUtf16("x\xE4\xB8"), u"x\uFFFD");          // cut short
   EXPECT_EQ(say::ToUtf8(u"\u4E2D\xD800"), "\xE4\xB8\xAD\xEF\xBF\xBD");
 }
 

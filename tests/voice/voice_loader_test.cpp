@@ -259,10 +259,26 @@ TEST(VoiceLoader, LoadingAgainDiscardsTheEarlierContent) {
   ASSERT_TRUE(voice.Load(
       PathOf(dir.Write("a.vl", test::BuildMarkerVoice(16000, {1, 2}, 4))),
       loader.Sink()));
+  voice.IndexUnits();
+  ASSERT_TRUE(voice.Load(
+      PathOf(dir.Write("c.vl", test::BuildMarkerVoice(16000, {2, 3}, 6))),
+      loader.Sink()));
+  // The index built for the first content is gone with it.
+  EXPECT_FALSE(voice.HasUnit(1));
+  uint32_t length = 0;
+  EXPECT_EQ(voice.GetUnit(1, length), nullptr);
+  const uint8_t* unit = voice.GetUnit(2, length);
+  ASSERT_NE(unit, nullptr);
+  EXPECT_EQ(length, 12u);
+  EXPECT_GE(unit, voice.data.data());
+  EXPECT_TRUE(voice.HasUnit(3));
+  voice.IndexUnits();
   EXPECT_FALSE(
       voice.Load(PathOf(dir.Write("b.vl", Header(27))), loader.Sink()));
   EXPECT_TRUE(voice.units.empty());
+  EXPECT_TRUE(voice.unitIndex.empty());
   EXPECT_TRUE(voice.data.empty());
+  EXPECT_FALSE(voice.HasUnit(2));
 }
 
 TEST(VoiceLoader, LoadsFromItsOwnPathField) {

@@ -353,6 +353,17 @@ TEST_F(HostTest, DllImportsOnlySystemLibraries) {
 
 // --- Start-up ---
 
+// The names GetVoiceList reports, in its order.
+std::vector<std::u16string> VoiceNames(const Engine& engine) {
+  uint32_t count = 0;
+  if (!engine.GetVoiceList(nullptr, &count)) return {};
+  std::vector<std::vector<char16_t>> buffers(count, std::vector<char16_t>(128));
+  std::vector<char16_t*> names;
+  for (auto& buffer : buffers) names.push_back(buffer.data());
+  if (!engine.GetVoiceList(names.data(), &count)) return {};
+  return std::vector<std::u16string>(names.begin(), names.begin() + count);
+}
+
 TEST_F(HostTest, StartUpWithoutDictionariesLogsTheFallback) {
   EngineDir dir;
   dir.Write(L"voice.vl", SmallMarkerVoice());
@@ -386,14 +397,7 @@ TEST_F(HostTest, StartUpLoadsDictionariesBesideTheDll) {
   EXPECT_EQ(logs[4],
             (LogLine{1, u"Halden语音插件初始化完成，加载了 2 个语音库"}));
 
-  uint32_t count = 0;
-  ASSERT_TRUE(engine.GetVoiceList(nullptr, &count));
-  ASSERT_EQ(count, 2u);
-  char16_t first[128] = {}, second[128] = {};
-  char16_t* names[] = {first, second};
-  ASSERT_TRUE(engine.GetVoiceList(names, &count));
-  EXPECT_EQ(std::u16string(first), u"a");
-  EXPECT_EQ(std::u16string(second), u"b");
+  EXPECT_EQ(VoiceNames(engine), (std::vector<std::u16string>{u"a", u"b"}));
 
   AudioFormat format{};
   ASSERT_TRUE(engine.GetAudioFormat(&format));
@@ -423,6 +427,45 @@ TEST_F(HostTest, StartUpWithoutVoiceFails) {
   ASSERT_FALSE(Logs().empty());
   EXPECT_EQ(Logs().back(), (LogLine{4, u"未找到语音库文件(.vl)"}));
   EXPECT_FALSE(engine.Speak(nullptr, u"abc", 0));
+}
+
+// A name NTFS allows but no UTF-8 can carry: an unpaired surrogate. The
+// entry is a voice or skipped by its extension alone, and a voice keeps the
+// name as the file system holds it.
+TEST_F(HostTest, StartUpTakesNamesWithUnpairedSurrogates) {
+  EngineDir dir;
+  dir.WriteText(L"phrases.txt", "中\xED\xA0\x80: a\n中\xC0\x80: b\n");
+  const std::wstring oddVoice = L"v\xDC01.vl";
+  const std::wstring oddOther = L"\xD800odd.txt";
+  const std::vector<uint8_t> voice = SmallMarkerVoice();
+  for (const std::wstring& name : {oddVoice, oddOther}) {
+    const std::wstring full = (dir.path() / name).native();
+    HANDLE file = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      GTEST_SKIP() << "this file system refuses unpaired surrogates";
+    }
+    DWORD written = 0;
+    WriteFile(file, voice.data(), DWORD(voice.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  dir.Write(L"a.vl", voice);
+  {
+    Engine engine(dir);
+    ASSERT_TRUE(engine.ok()) << engine.error();
+    ASSERT_TRUE(engine.Initialize(&RecordLog)) << Describe(Logs());
+    const auto logs = Logs();
+    ASSERT_EQ(logs.size(), 5u) << Describe(logs);
+    EXPECT_EQ(logs[1], (LogLine{1, u"加载词语字典: 105 个词语"}));
+    EXPECT_EQ(logs[4],
+              (LogLine{1, u"Halden语音插件初始化完成，加载了 2 个语音库"}));
+    const std::u16string odd = std::u16string(u"v") + char16_t(0xDC01);
+    EXPECT_EQ(VoiceNames(engine), (std::vector<std::u16string>{u"a", odd}));
+    EXPECT_TRUE(engine.PrepareVoice(odd.c_str()));
+  }
+  for (const std::wstring& name : {oddVoice, oddOther}) {
+    DeleteFileW((dir.path() / name).c_str());
+  }
 }
 
 // --- Speech ---
@@ -671,32 +714,83 @@ TEST_F(HostTest, CallbackHeldInAWritableVariableIsDereferenced) {
   delete holder;
 }
 
-// A thunk in writable executable memory is a function, not a variable.
-TEST_F(HostTest, ThunkInWritableCodeIsCalledAsTheFunction) {
+// Writes at `at` code that jumps to RecordLog, as a run-time thunk does.
+void WriteJumpToRecordLog(uint8_t* at) {
+  const auto target = reinterpret_cast<uintptr_t>(&RecordLog);
+#if defined(__x86_64__)
+  at[0] = 0x48;  // movabs rax, target
+  at[1] = 0xB8;
+  std::memcpy(at + 2, &target, 8);
+  at[10] = 0xFF;  // jmp rax
+  at[11] = 0xE0;
+#else
+  at[0] = 0xE9;  // jmp rel32
+  const int32_t relative = int32_t(target - (uintptr_t(at) + 5));
+  std::memcpy(at + 1, &relative, 4);
+#endif
+}
+
+// Starts an engine with the thunk at code as its log callback; the thunk
+// must be called as the function.
+void ExpectThunkCalledAsTheLogCallback(uint8_t* code) {
+  FlushInstructionCache(GetCurrentProcess(), code, 32);
   EngineDir dir;
   dir.Write(L"voice.vl", SmallMarkerVoice());
   Engine engine(dir);
   ASSERT_TRUE(engine.ok()) << engine.error();
-  auto* code = static_cast<uint8_t*>(VirtualAlloc(
-      nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
-  ASSERT_NE(code, nullptr);
-  const auto target = reinterpret_cast<uintptr_t>(&RecordLog);
-#if defined(__x86_64__)
-  code[0] = 0x48;  // movabs rax, target
-  code[1] = 0xB8;
-  std::memcpy(code + 2, &target, 8);
-  code[10] = 0xFF;  // jmp rax
-  code[11] = 0xE0;
-#else
-  code[0] = 0xE9;  // jmp rel32
-  const int32_t relative = int32_t(target - (uintptr_t(code) + 5));
-  std::memcpy(code + 1, &relative, 4);
-#endif
-  FlushInstructionCache(GetCurrentProcess(), code, 16);
   ASSERT_TRUE(engine.Initialize(reinterpret_cast<LogCallback>(code)));
   EXPECT_EQ(Logs().size(), 3u) << Describe(Logs());
   engine.Uninitialize();
-  VirtualFree(code, 0, MEM_RELEASE);
+}
+
+// Private writable executable memory, where thunk allocators put their code.
+class CodePage {
+ public:
+  CodePage()
+      : code_(static_cast<uint8_t*>(VirtualAlloc(
+            nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE))) {
+  }
+  ~CodePage() {
+    if (code_ != nullptr) VirtualFree(code_, 0, MEM_RELEASE);
+  }
+  uint8_t* get() const { return code_; }
+
+ private:
+  uint8_t* code_;
+};
+
+// A thunk in writable executable memory is a function, not a variable.
+TEST_F(HostTest, ThunkInWritableCodeIsCalledAsTheFunction) {
+  CodePage page;
+  ASSERT_NE(page.get(), nullptr);
+  WriteJumpToRecordLog(page.get());
+  ExpectThunkCalledAsTheLogCallback(page.get());
+}
+
+// A thunk in private writable code whose first bytes, read as an address,
+// land in code (as a 32-bit trampoline's B8 imm32 can): still the function.
+TEST_F(HostTest, ThunkWhoseFirstBytesLookLikeACodeAddressIsTheFunction) {
+  CodePage page;
+  ASSERT_NE(page.get(), nullptr);
+  // The thunk opens with a short jump over its first pointer-sized bytes,
+  // which are chosen to be an address inside this program's code.
+  const uint16_t jumpOver = uint16_t(0xEB | ((sizeof(void*) - 2) << 8));
+  uintptr_t lookalike = 0;
+  for (uintptr_t block =
+           reinterpret_cast<uintptr_t>(&RecordLog) & ~uintptr_t(0xFFFF);
+       lookalike == 0 && block != 0; block -= 0x10000) {
+    MEMORY_BASIC_INFORMATION info{};
+    const uintptr_t candidate = block | jumpOver;
+    if (VirtualQuery(reinterpret_cast<void*>(candidate), &info, sizeof info) &&
+        info.State == MEM_COMMIT &&
+        (info.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ)) != 0) {
+      lookalike = candidate;
+    }
+  }
+  ASSERT_NE(lookalike, 0u) << "no code address of the needed shape";
+  std::memcpy(page.get(), &lookalike, sizeof lookalike);
+  WriteJumpToRecordLog(page.get() + sizeof(void*));
+  ExpectThunkCalledAsTheLogCallback(page.get());
 }
 
 // --- The engine as installed ---

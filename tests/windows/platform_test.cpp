@@ -79,6 +79,14 @@ TEST(QueryMemory, CodeDataAndStack) {
   ASSERT_TRUE(stack);
   EXPECT_TRUE(stack->writable);
   EXPECT_FALSE(stack->executable);
+
+  // The image is file-backed; allocated memory is private.
+  EXPECT_TRUE(code->fileBacked);
+  EXPECT_TRUE(constant->fileBacked);
+  EXPECT_FALSE(stack->fileBacked);
+  Page page(PAGE_EXECUTE_READWRITE);
+  ASSERT_NE(page.get(), nullptr);
+  EXPECT_FALSE(QueryMemory(page.get())->fileBacked);
 }
 
 TEST(QueryMemory, ReservedButUncommittedIsNotCommitted) {
@@ -123,6 +131,18 @@ TEST(Utf8ToUtf16, ConvertsAndReplacesInvalidSequences) {
             u"a\uFFFDb");
   EXPECT_EQ(Utf8ToUtf16("\xE4\xB8"), u"\uFFFD");
   EXPECT_EQ(Utf8ToUtf16(std::string("x\0y", 3)), std::u16string(u"x\0y", 3));
+}
+
+// NTFS names may hold unpaired surrogates; the engine's path text keeps
+// them as they are, where a conversion through UTF-8 would throw.
+TEST(PathText, KeepsUnpairedSurrogatesOfNames) {
+  const std::wstring name = L"v\xDC01\xD800.vl";
+  const std::u16string text = PathText(std::filesystem::path(name));
+  EXPECT_EQ(text,
+            std::u16string(reinterpret_cast<const char16_t*>(name.c_str()),
+                           name.size()));
+  EXPECT_EQ(NativePath(text).native(), name);
+  EXPECT_EQ(HostText(text), text);
 }
 
 TEST(Utf16ToUtf8, ConvertsAndReplacesLoneSurrogates) {

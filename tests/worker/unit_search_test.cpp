@@ -105,12 +105,22 @@ TEST(UtteranceSettings, RatesFortyEightToFiftyTwoKeepNormalSpeed) {
 
 TEST(UtteranceSettings, SpeedFactorFollowsRate) {
   EXPECT_FLOAT_EQ(ComputeUtteranceSettings(0, 50, 50).speedFactor, 0.5f);
-  EXPECT_FLOAT_EQ(ComputeUtteranceSettings(47, 50, 50).speedFactor, 1.205f);
-  EXPECT_FLOAT_EQ(ComputeUtteranceSettings(53, 50, 50).speedFactor, 1.295f);
-  EXPECT_FLOAT_EQ(ComputeUtteranceSettings(60, 50, 50).speedFactor, 1.4f);
+  EXPECT_FLOAT_EQ(ComputeUtteranceSettings(20, 50, 50).speedFactor, 0.7f);
+  EXPECT_FLOAT_EQ(ComputeUtteranceSettings(47, 50, 50).speedFactor, 0.97f);
+  EXPECT_FLOAT_EQ(ComputeUtteranceSettings(53, 50, 50).speedFactor, 1.06f);
+  EXPECT_FLOAT_EQ(ComputeUtteranceSettings(60, 50, 50).speedFactor, 1.2f);
+  EXPECT_FLOAT_EQ(ComputeUtteranceSettings(70, 50, 50).speedFactor, 1.4f);
   EXPECT_FLOAT_EQ(ComputeUtteranceSettings(100, 50, 50).speedFactor, 2.0f);
   EXPECT_FLOAT_EQ(ComputeUtteranceSettings(-7, 50, 50).speedFactor, 0.5f);
   EXPECT_FLOAT_EQ(ComputeUtteranceSettings(900, 50, 50).speedFactor, 2.0f);
+}
+
+TEST(UtteranceSettings, SpeedFactorNeverFallsAsRateRises) {
+  for (int32_t rate = 1; rate <= 100; ++rate) {
+    EXPECT_GE(ComputeUtteranceSettings(rate, 50, 50).speedFactor,
+              ComputeUtteranceSettings(rate - 1, 50, 50).speedFactor)
+        << rate;
+  }
 }
 
 TEST(UtteranceSettings, PitchSixtyWantsAStreamWithPitchOnly) {

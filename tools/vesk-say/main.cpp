@@ -354,9 +354,11 @@ int main(int argc, char** argv) {
       ->type_name("PATH");
   app.add_option("--voice", voice, "Voice to speak with (see --list-voices)")
       ->type_name("NAME");
-  app.add_option("--rate", rate, "Speed 0..100 (default 50)")
+  app.add_option("--rate", rate,
+                 "Speed 0..100: 0 half, 50 normal (default), 100 double")
       ->check(CLI::Range(0, 100));
-  app.add_option("--pitch", pitch, "Pitch 0..100 (default 50)")
+  app.add_option("--pitch", pitch,
+                 "Pitch 0..100: 0 half, 50 normal (default), 100 double")
       ->check(CLI::Range(0, 100));
   app.add_option("--volume", volume, "Volume 0..100 (default 50)")
       ->check(CLI::Range(0, 100));

@@ -60,6 +60,38 @@ std::size_t UnfinishedTail(std::string_view bytes) {
   return 0;
 }
 
+// How many bytes after a lead byte the engine's decoder may read with it;
+// more than it really reads only holds back more below.
+std::size_t MostFollowers(unsigned char byte) {
+  if (byte < 0xC0) return 0;
+  if (byte < 0xE0) return 1;
+  if (byte < 0xF0) return 2;
+  return 3;
+}
+
+// Bytes at the end to hold back until more input comes, so that decoding the
+// rest now gives what decoding the whole input at once would. The engine's
+// decoder, like the Windows one, reads a sequence that runs past the end of
+// its input as one replacement, whatever bytes it holds, so every lead byte
+// whose sequence could reach the end stays back.
+std::size_t HeldTail(std::string_view bytes) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t cut = bytes.size();
+  bool moved = true;
+  while (moved) {
+    moved = false;
+    for (std::size_t q = cut >= 3 ? cut - 3 : 0; q < cut; ++q) {
+      const std::size_t followers = MostFollowers(b[q]);
+      if (followers > 0 && q + followers >= cut) {
+        cut = q;
+        moved = true;
+        break;
+      }
+    }
+  }
+  return bytes.size() - cut;
+}
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -232,7 +264,7 @@ void InputDecoder::Finish(std::u16string& out) { Decode(held_, true, out); }
 void InputDecoder::Decode(std::string_view bytes, bool final,
                           std::u16string& out) {
   if (utf8_) {
-    const std::size_t keep = final ? 0 : UnfinishedTail(bytes);
+    const std::size_t keep = final ? 0 : HeldTail(bytes);
     const std::string_view complete = bytes.substr(0, bytes.size() - keep);
     if (!firstBad_) {
       // Complete input (or an unfinished tail at its very end) is bad here.

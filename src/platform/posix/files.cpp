@@ -19,7 +19,7 @@ struct FileCloser {
 }  // namespace
 
 std::FILE* OpenFile(const std::u16string& path, const char* mode) {
-  std::FILE* file = std::fopen(Utf16ToUtf8(path).c_str(), mode);
+  std::FILE* file = std::fopen(NativePath(path).c_str(), mode);
   if (file == nullptr) return nullptr;
   // A directory opens for reading here but not where the engine's file
   // rules come from; refuse it like any other unreadable name.

@@ -1,10 +1,20 @@
-// Calls into host code that may throw or fault. A SIGSEGV/SIGBUS raised on a
-// thread while it is inside CallGuarded jumps back out of the call; every
-// other fault goes to the handler that was installed before ours.
+// Calls into host code that may throw or fault. The process-wide
+// SIGSEGV/SIGBUS handler belongs to the host first: when the host (a JVM,
+// Mono, Python's faulthandler) installed one before the engine's first
+// guarded call, every fault goes to that handler, those inside host
+// callbacks included. A JVM, say, takes faults in its own compiled code as
+// part of normal running and resumes after them; jumping out from under it
+// would corrupt it. Only where no handler was installed (the default action
+// would end the process) does a fault raised on a thread inside CallGuarded
+// jump back out of the call. So such a host's callback faults are its own to
+// handle: the engine does not swallow them, and the host's handler decides.
+// Another copy of the engine's own handler does not count as the host's:
+// it recovers its own calls and passes on the rest, so ours are still ours.
 //
 // The per-thread guards live in a fixed table keyed by pthread_t rather
 // than in thread_local storage: in a dlopen'ed library the first touch of a
 // thread_local may allocate, which a signal handler must never do.
+#include <dlfcn.h>
 #include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
@@ -38,6 +48,9 @@ std::atomic<uint64_t> usedBits[kWordCount];
 
 struct sigaction previousSegv;
 struct sigaction previousBus;
+// Whether the handler found at installation is a host's, per signal.
+std::atomic<bool> hostHandlesSegv{false};
+std::atomic<bool> hostHandlesBus{false};
 
 GuardSlot* SlotOf(pthread_t self) {
   for (int word = 0; word < kWordCount; ++word) {
@@ -83,6 +96,9 @@ void ReleaseSlot(GuardSlot& slot) {
 void ChainFault(int signal, siginfo_t* info, void* context) {
   const struct sigaction& previous =
       signal == SIGSEGV ? previousSegv : previousBus;
+  // The previous handler runs with the signals it asked to have blocked; the
+  // kernel restores the interrupted mask when ours returns.
+  pthread_sigmask(SIG_BLOCK, &previous.sa_mask, nullptr);
   if (previous.sa_flags & SA_SIGINFO) {
     if (previous.sa_sigaction != nullptr) {
       previous.sa_sigaction(signal, info, context);
@@ -102,9 +118,11 @@ void ChainFault(int signal, siginfo_t* info, void* context) {
 }
 
 void OnFault(int signal, siginfo_t* info, void* context) {
+  const bool hostHandles =
+      (signal == SIGSEGV ? hostHandlesSegv : hostHandlesBus).load();
   // The faulting thread claimed its slot before the call, so its own owner
   // field is visible here (async-signal-safe: atomics and a scan).
-  GuardSlot* slot = SlotOf(pthread_self());
+  GuardSlot* slot = hostHandles ? nullptr : SlotOf(pthread_self());
   if (slot != nullptr) {
     sigjmp_buf* jump = slot->jump.load();
     if (jump != nullptr) {
@@ -113,6 +131,35 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     }
   }
   ChainFault(signal, info, context);
+}
+
+// Whether the library holding address is a copy of the engine.
+bool IsInEngineLibrary(const void* address) {
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return false;
+  void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return false;
+  // dlsym may find the name in another object (a main program's handle
+  // searches every global library): it must be this object's own.
+  const void* initialize = dlsym(library, "VeskSynthInitialize");
+  Dl_info found{};
+  const bool engine = initialize != nullptr &&
+                      dladdr(initialize, &found) != 0 &&
+                      found.dli_fbase == info.dli_fbase;
+  dlclose(library);
+  return engine;
+}
+
+// A handler of the host's own: anything but the default action, ignoring,
+// and another copy of ours.
+bool IsHostHandler(const struct sigaction& previous) {
+  if (previous.sa_flags & SA_SIGINFO) {
+    return previous.sa_sigaction != nullptr &&
+           !IsInEngineLibrary(
+               reinterpret_cast<const void*>(previous.sa_sigaction));
+  }
+  return previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN &&
+         !IsInEngineLibrary(reinterpret_cast<const void*>(previous.sa_handler));
 }
 
 // Puts the previous handlers back when the library is unloaded, so that no
@@ -130,6 +177,11 @@ struct FaultHandlerInstallation {
     action.sa_sigaction = &OnFault;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
+    // Decided before ours is in place, so that no fault meets it undecided.
+    sigaction(SIGSEGV, nullptr, &previousSegv);
+    sigaction(SIGBUS, nullptr, &previousBus);
+    hostHandlesSegv.store(IsHostHandler(previousSegv));
+    hostHandlesBus.store(IsHostHandler(previousBus));
     sigaction(SIGSEGV, &action, &previousSegv);
     sigaction(SIGBUS, &action, &previousBus);
     installed = true;

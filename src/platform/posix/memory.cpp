@@ -11,6 +11,16 @@
 
 namespace vesk::platform {
 
+namespace {
+
+// A mapping of a file: it has an inode and a path. A memfd is anonymous
+// memory under a file's name (thunk allocators use it too).
+bool IsFileBacked(unsigned long inode, const char* path) {
+  return inode != 0 && path[0] == '/' && std::strncmp(path, "/memfd:", 7) != 0;
+}
+
+}  // namespace
+
 std::optional<MemoryRegion> QueryMemory(const void* address) {
   std::FILE* maps = std::fopen("/proc/self/maps", "r");
   if (maps == nullptr) return std::nullopt;
@@ -22,12 +32,15 @@ std::optional<MemoryRegion> QueryMemory(const void* address) {
     uintptr_t start = 0;
     uintptr_t end = 0;
     char permissions[5] = {};
-    if (std::sscanf(line, "%" SCNxPTR "-%" SCNxPTR " %4s", &start, &end,
-                    permissions) == 3 &&
+    unsigned long inode = 0;
+    int pathAt = 0;
+    if (std::sscanf(line, "%" SCNxPTR "-%" SCNxPTR " %4s %*s %*s %lu %n",
+                    &start, &end, permissions, &inode, &pathAt) >= 4 &&
         target >= start && target < end) {
       region.committed = true;
       region.writable = permissions[1] == 'w';
       region.executable = permissions[2] == 'x';
+      region.fileBacked = IsFileBacked(inode, pathAt > 0 ? line + pathAt : "");
       break;
     }
     // Skip the rest of an overlong line (a long path name).

@@ -73,7 +73,7 @@ std::optional<std::u16string> ModulePathOf(const void* address) {
     if (!mapped) return std::nullopt;
     path = *mapped;
   }
-  return Utf8ToUtf16(path);
+  return PathText(std::filesystem::path(std::move(path)));
 }
 
 }  // namespace vesk::platform

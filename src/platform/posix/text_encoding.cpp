@@ -1,5 +1,10 @@
-// UTF-8 <-> UTF-16 with the replacement rules of the common decoders: one
-// U+FFFD per maximal invalid subpart, surrogates never pass through.
+// UTF-8 <-> UTF-16 exactly as the Windows converter does it (code page
+// 65001, no flags), so a dictionary reads the same on every system: one
+// U+FFFD per maximal invalid subpart, except that a lead byte whose second
+// byte is a continuation byte outside the lead's range (E0 80, ED A0, F0 80,
+// F4 90) is replaced together with that byte, and a sequence the input ends
+// inside is one U+FFFD with whatever follows its lead. Surrogates never pass
+// through.
 #include "platform/platform.h"
 
 namespace vesk::platform {
@@ -47,6 +52,25 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Length of the well-formed sequence at bytes[i], 0 when there is none.
+std::size_t ValidSequenceAt(const uint8_t* bytes, std::size_t size,
+                            std::size_t i) {
+  if (bytes[i] < 0x80) return 1;
+  const LeadInfo lead = Lead(bytes[i]);
+  if (lead.length == 0 || i + lead.length > size) return 0;
+  if (bytes[i + 1] < lead.secondLow || bytes[i + 1] > lead.secondHigh) return 0;
+  for (int k = 2; k < lead.length; ++k) {
+    if (!IsContinuation(bytes[i + k])) return 0;
+  }
+  return std::size_t(lead.length);
+}
+
+// A name's stand-in for a byte that is not part of valid UTF-8.
+constexpr char16_t kEscapedByte = 0xDC00;
+
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
@@ -68,19 +92,20 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
       ++i;
       continue;
     }
+    if (i + lead.length > size) {
+      out += kReplacement;  // the input ends inside: the rest is one, as
+      break;                // the Windows converter has it
+    }
     char32_t code = first & (0xFF >> (lead.length + 1));
     std::size_t used = 1;
     bool complete = true;
     for (int k = 1; k < lead.length; ++k) {
-      if (i + used >= size) {
-        complete = false;
-        break;
-      }
       const uint8_t next = bytes[i + used];
       const bool fits = k == 1
                             ? next >= lead.secondLow && next <= lead.secondHigh
                             : IsContinuation(next);
       if (!fits) {
+        if (k == 1 && IsContinuation(next)) ++used;  // Windows' pairing
         complete = false;
         break;
       }
@@ -89,7 +114,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     }
     i += used;
     if (!complete) {
-      out += kReplacement;  // the maximal subpart just skipped
+      out += kReplacement;  // the invalid bytes just skipped
       continue;
     }
     if (code >= 0x10000) {
@@ -118,6 +143,58 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
       AppendUtf8(out, kReplacement);
     } else {
       AppendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+std::filesystem::path NativePath(std::u16string_view path) {
+  std::string bytes;
+  bytes.reserve(path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const char16_t unit = path[i];
+    if (IsHighSurrogate(unit) && i + 1 < path.size() &&
+        IsLowSurrogate(path[i + 1])) {
+      AppendUtf8(bytes, 0x10000 + ((char32_t(unit) - 0xD800) << 10) +
+                            (path[i + 1] - 0xDC00));
+      ++i;
+    } else if (unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF) {
+      bytes += char(unit - kEscapedByte);
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+      AppendUtf8(bytes, kReplacement);
+    } else {
+      AppendUtf8(bytes, unit);
+    }
+  }
+  return std::filesystem::path(std::move(bytes));
+}
+
+std::u16string PathText(const std::filesystem::path& path) {
+  const std::string& native = path.native();
+  const auto* bytes = reinterpret_cast<const uint8_t*>(native.data());
+  std::u16string out;
+  out.reserve(native.size());
+  for (std::size_t i = 0; i < native.size();) {
+    const std::size_t length = ValidSequenceAt(bytes, native.size(), i);
+    if (length == 0) {
+      out += char16_t(kEscapedByte + bytes[i]);
+      ++i;
+    } else {
+      out += Utf8ToUtf16(native.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}
+
+std::u16string HostText(std::u16string_view text) {
+  std::u16string out(text);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (IsHighSurrogate(out[i]) && i + 1 < out.size() &&
+        IsLowSurrogate(out[i + 1])) {
+      ++i;
+    } else if (IsHighSurrogate(out[i]) || IsLowSurrogate(out[i])) {
+      out[i] = kReplacement;
     }
   }
   return out;

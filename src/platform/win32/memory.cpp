@@ -39,6 +39,7 @@ std::optional<MemoryRegion> QueryMemory(const void* address) {
     const DWORD protection = info.Protect & ~kProtectionModifiers;
     region.writable = IsWritable(protection);
     region.executable = IsExecutable(protection);
+    region.fileBacked = info.Type == MEM_IMAGE || info.Type == MEM_MAPPED;
   }
   return region;
 }

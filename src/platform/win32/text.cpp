@@ -76,4 +76,19 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
+std::filesystem::path NativePath(std::u16string_view path) {
+  return std::filesystem::path(
+      std::wstring(reinterpret_cast<const wchar_t*>(path.data()), path.size()));
+}
+
+std::u16string PathText(const std::filesystem::path& path) {
+  const std::wstring& native = path.native();
+  return std::u16string(reinterpret_cast<const char16_t*>(native.data()),
+                        native.size());
+}
+
+std::u16string HostText(std::u16string_view text) {
+  return std::u16string(text);
+}
+
 }  // namespace vesk::platform
