@@ -32,10 +32,11 @@ const unique = (list) => [...new Map(list.map((s) => [key(s), s])).values()];
 // in 很长); those lead with their free-standing reading.
 const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ' };
 
-// Below this many Pinlu counts a character is too rare in the frequency
-// dictionary for its counts (or kMandarin, which follows them) to tell its
-// usual reading.
-const PINLU_KNOWN = 50;
+// Below this many Pinlu counts the frequency dictionary has seen a
+// character too seldom for its counts (or kMandarin, which follows them) to
+// tell the reading it has outside the listed words; some of its counts also
+// keep readings the 1985 standard dropped (绩 jī, 迹 jī, 啥 shà).
+const PINLU_KNOWN = 400;
 // A reading that holds at least this share of a rare character's root words
 // leads.
 const ROOT_WORD_MAJORITY = 0.75;
