@@ -360,7 +360,7 @@ function greedyReading(text, words, maxLength, chars) {
 const SHIELD_MIN_FREQUENCY = 300;
 // A shield only helps where its word turns up in text: rarer words than
 // this count in jieba's counts are not worth a line.
-const SHIELD_IN_USE = 10;
+const SHIELD_IN_USE = 100;
 function selectWords(resolved, builtin, chars, freq) {
   const byLength = [...resolved.keys()].sort((a, b) => a.length - b.length || (a < b ? -1 : a > b ? 1 : 0));
   const active = new Map(builtin);
