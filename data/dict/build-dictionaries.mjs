@@ -29,8 +29,10 @@ const unique = (list) => [...new Map(list.map((s) => [key(s), s])).values()];
 // few common characters the reading that is most frequent overall lives in
 // words the word list holds (子 zi in 桌子, 长 zhǎng in 校长), while the
 // character on its own is mostly read otherwise (子 zǐ in 子目录, 长 cháng
-// in 很长); those lead with their free-standing reading.
-const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ' };
+// in 很长); those lead with their free-standing reading. 得 is the other way
+// round: dé lives in the listed words (得到, 获得), and on its own after a
+// verb it is the particle de (跑得快, 大得多).
+const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de' };
 
 // Below this many Pinlu counts the frequency dictionary has seen a
 // character too seldom for its counts (or kMandarin, which follows them) to
