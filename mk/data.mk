@@ -33,7 +33,9 @@ pinyin-tool: deps
 data-check: data pinyin-tool
 	@$(VESK_PINYIN) --check --dict-dir $(DATA_ENGINE_DIR)
 
-# Agreement of the engine's reading with pinyin-pro over the Chinese manual
+# Accuracy on the adjudicated gold (data/gold) and on the CPP development
+# split (../shared/cpp, when there), side by side with agreement with
+# pinyin-pro over the Chinese manual
 # pages (manpages-zh); disagreements by character go to $(COMPARE_REPORT).
 compare-pinyin: data-check
 	@node data/dict/compare-pinyin.mjs --tool $(VESK_PINYIN) \

