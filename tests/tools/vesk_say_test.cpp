@@ -8,8 +8,8 @@
 #include <chrono>
 #include <thread>
 
-#include "frontend/text_runs.h"
 #include "audio_out.h"
+#include "frontend/text_runs.h"
 #include "platform/platform.h"
 #include "say_tool.h"
 #include "support/test_files.h"
@@ -457,7 +457,7 @@ TEST_F(VeskSayTool, ReadsGbkUtf16AndNulBytesAndRefusesDamagedUtf8) {
                           {kA, kPause, kB},
                           ""},
                          {"\xFE\xFF\0a\x30\x02\0b"s, {}, {kA, kPause, kB}, ""},
-                         {"a\0b\0\0c"s, {}, {kA, kB, kC}, ""},
+                         {"a\0b\0\0c"s, {}, {kA, kPause, kB, kPause, kC}, ""},
                          {"\0a"s, {}, {kA}, ""},
                          {"\xE4\xBD\xA0\xE5\xA5\xBD\xFF\xE4\xB8\x96\xE7\x95\x8C"
                           "abc"s,
@@ -612,8 +612,9 @@ TEST_F(VeskSayTool, SplitsABookIntoNumberedParts) {
   const std::string padding(250, ' ');
   const auto input = scratch.Write(
       "book.txt", "a" + padding + "\nb" + padding + "\nc" + padding + "\n");
-  const ToolRun run = Say({"--engine", engine.path(), "-o", Out("book.flac"),
-                           "--split", "0.001", "-f", input.string()});
+  const ToolRun run =
+      Say({"--engine", engine.path(), "-o", Out("book.flac"), "--split",
+           "0.001", "--raw-text", "-f", input.string()});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.err.find("3 parts"), std::string::npos) << run.err;
   int rate = 0;

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "audio_out.h"
+#include "frontend/text_runs.h"
 #include "say_tool.h"
 #include "text_prep.h"
 #include "tool_cli.h"
@@ -220,6 +221,9 @@ Spoken SpeakAll(const say::EngineApi& api, Input& input, say::AudioOut& out,
   std::u16string prepared;
   bool finished = input.fd < 0;
   bool warned = false;
+  // A segment ends at a line break, which its preparation cannot pause on
+  // (nothing follows it there): the pause is owed to the next segment.
+  bool pauseOwed = false;
   uint64_t consumed = input.head.size();
   input.decoder.Feed(input.head, decoded);
   if (finished) input.decoder.Finish(decoded);
@@ -235,8 +239,23 @@ Spoken SpeakAll(const say::EngineApi& api, Input& input, say::AudioOut& out,
     while (const std::size_t length =
                say::NextPieceLength(decoded, kPrepareLimit, finished)) {
       const std::u16string_view segment(decoded.data(), length);
-      prepared += input.prepare ? vesk::textprep::PrepareText(segment)
-                                : std::u16string(segment);
+      if (!input.prepare) {
+        prepared += segment;
+      } else {
+        const std::u16string part = vesk::textprep::PrepareText(segment);
+        if (pauseOwed && say::HasContent(part) &&
+            vesk::ClassifyCharacter(part.front()) !=
+                vesk::TextRun::SentenceMark) {
+          prepared += u'，';
+        }
+        const auto last = part.find_last_not_of(u" \t\r\n");
+        const bool endsHeard =
+            last != std::u16string::npos &&
+            vesk::ClassifyCharacter(part[last]) != vesk::TextRun::SentenceMark;
+        pauseOwed = segment.back() == u'\n' &&
+                    (last == std::u16string::npos ? pauseOwed : endsHeard);
+        prepared += part;
+      }
       decoded.erase(0, length);
     }
     const bool allPrepared = finished && decoded.empty();
