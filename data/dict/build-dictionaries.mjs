@@ -247,7 +247,9 @@ function restoreTones(word, reading, pinlu, chars, minShare) {
 //   neutral tones unless rare for the character (这个 zhè ge, but 还是 hái
 //   shì); phrase-pinyin-data, which is made for longest-match reading, wins
 //   where CC-CEDICT gives more rare readings (都会 dōu huì, not the noun dū
-//   huì) and decides among CC-CEDICT's several readings.
+//   huì), except in names, where the rare readings live (CC-CEDICT's proper
+//   nouns: 塞内加尔 sài, 大乘 shèng, 都柏林 dū), and decides among
+//   CC-CEDICT's several readings.
 // - Only CC-CEDICT has it: taken, unless it gives a common character a
 //   rare reading and is not in everyday use; its neutral tones only on mostly-neutral characters (句子 jù
 //   zi; not 名字 míng zi, 多个 duō ge).
@@ -284,7 +286,7 @@ function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, cha
       } else if (sameReading(p, c) || differsOnlyInNeutralTone(p, c)) {
         chosen = c;
       } else {
-        chosen = rarity(pinlu, w, c) > rarity(pinlu, w, p) ? p : c;
+        chosen = !common.length || rarity(pinlu, w, c) <= rarity(pinlu, w, p) ? c : p;
       }
     } else if (candidates.length > 1) {
       if (p && candidates.some((c) => sameReading(c, p))) chosen = p;
