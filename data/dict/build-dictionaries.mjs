@@ -255,7 +255,9 @@ function restoreTones(word, reading, pinlu, chars, minShare) {
 //   zi; not 名字 míng zi, 多个 duō ge).
 // - Only phrase-pinyin-data has it: taken, with the same exception.
 // - Either way, a word that gives a common character a rare reading and is
-//   not in everyday use is dropped (了当 liǎo dàng, 了无 liǎo wú).
+//   not in everyday use is dropped (了当 liǎo dàng, 了无 liǎo wú).; names
+//   of three characters or more that CC-CEDICT has (什邡市 shí fāng, 三都县
+//   dū) are kept: so long a name seldom matches by accident.
 // - CC-CEDICT has several readings and phrase-pinyin-data none of them:
 //   the one pinyin-pro's data gives the word decides, else the characters'
 //   own reading if it is one of them.
@@ -263,7 +265,8 @@ function restoreTones(word, reading, pinlu, chars, minShare) {
 // to the characters.
 function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, chars, freq, stats) {
   const plausible = (w, reading) =>
-    rarity(pinlu, w, reading, PINLU_COMMON) === 0 || (freq.get(w) ?? 0) >= MIN_FREQUENCY_FOR_RARE;
+    rarity(pinlu, w, reading, PINLU_COMMON) === 0 || (freq.get(w) ?? 0) >= MIN_FREQUENCY_FOR_RARE ||
+    (w.length >= 3 && (cedict.get(w) ?? []).length > 0 && cedict.get(w).every((e) => e.properNoun));
   const resolved = new Map();
   const confirmed = new Set();
   const phraseOnly = [];
