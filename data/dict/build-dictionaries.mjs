@@ -32,8 +32,10 @@ const unique = (list) => [...new Map(list.map((s) => [key(s), s])).values()];
 // character on its own is mostly read otherwise (子 zǐ in 子目录, 长 cháng
 // in 很长); those lead with their free-standing reading. 得 is the other way
 // round: dé lives in the listed words (得到, 获得), and on its own after a
-// verb it is the particle de (跑得快, 大得多).
-const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de' };
+// verb it is the particle de (跑得快, 大得多). 什 is read shén only in 什么
+// and its compounds, all listed; everywhere else, names and transliterations
+// included (什锦, 布尔什维克, 什切青), it is shí.
+const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de', 什: 'shí' };
 
 // Below this many Pinlu counts the frequency dictionary has seen a
 // character too seldom for its counts (or kMandarin, which follows them) to
