@@ -13,7 +13,8 @@ import path from 'node:path';
 import { BUILTIN_WORDS } from './lib/builtin-words.mjs';
 import { fromMarked, fromNumbered, key, sameReading, toMarked } from './lib/readings.mjs';
 import {
-  loadCedict, loadPinyinPackageData, loadPinyinProWords, loadUnihan, loadWordFrequencies, packageVersion,
+  loadCedict, loadPinyinPackageData, loadPinyinProSurnames, loadPinyinProWords, loadUnihan, loadWordFrequencies,
+  packageVersion,
 } from './lib/sources.mjs';
 
 const FIRST_HAN = 0x4e00;
@@ -31,8 +32,10 @@ const unique = (list) => [...new Map(list.map((s) => [key(s), s])).values()];
 // character on its own is mostly read otherwise (子 zǐ in 子目录, 长 cháng
 // in 很长); those lead with their free-standing reading. 得 is the other way
 // round: dé lives in the listed words (得到, 获得), and on its own after a
-// verb it is the particle de (跑得快, 大得多).
-const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de' };
+// verb it is the particle de (跑得快, 大得多). 什 is read shén only in 什么
+// and its compounds, all listed; everywhere else, names and transliterations
+// included (什锦, 布尔什维克, 什切青), it is shí.
+const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de', 什: 'shí' };
 
 // Below this many Pinlu counts the frequency dictionary has seen a
 // character too seldom for its counts (or kMandarin, which follows them) to
@@ -246,13 +249,17 @@ function restoreTones(word, reading, pinlu, chars, minShare) {
 //   neutral tones unless rare for the character (这个 zhè ge, but 还是 hái
 //   shì); phrase-pinyin-data, which is made for longest-match reading, wins
 //   where CC-CEDICT gives more rare readings (都会 dōu huì, not the noun dū
-//   huì) and decides among CC-CEDICT's several readings.
+//   huì), except in names, where the rare readings live (CC-CEDICT's proper
+//   nouns: 塞内加尔 sài, 大乘 shèng, 都柏林 dū), and decides among
+//   CC-CEDICT's several readings.
 // - Only CC-CEDICT has it: taken, unless it gives a common character a
 //   rare reading and is not in everyday use; its neutral tones only on mostly-neutral characters (句子 jù
 //   zi; not 名字 míng zi, 多个 duō ge).
 // - Only phrase-pinyin-data has it: taken, with the same exception.
 // - Either way, a word that gives a common character a rare reading and is
-//   not in everyday use is dropped (了当 liǎo dàng, 了无 liǎo wú).
+//   not in everyday use is dropped (了当 liǎo dàng, 了无 liǎo wú).; names
+//   of three characters or more that CC-CEDICT has (什邡市 shí fāng, 三都县
+//   dū) are kept: so long a name seldom matches by accident.
 // - CC-CEDICT has several readings and phrase-pinyin-data none of them:
 //   the one pinyin-pro's data gives the word decides, else the characters'
 //   own reading if it is one of them.
@@ -260,7 +267,8 @@ function restoreTones(word, reading, pinlu, chars, minShare) {
 // to the characters.
 function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, chars, freq, stats) {
   const plausible = (w, reading) =>
-    rarity(pinlu, w, reading, PINLU_COMMON) === 0 || (freq.get(w) ?? 0) >= MIN_FREQUENCY_FOR_RARE;
+    rarity(pinlu, w, reading, PINLU_COMMON) === 0 || (freq.get(w) ?? 0) >= MIN_FREQUENCY_FOR_RARE ||
+    (w.length >= 3 && (cedict.get(w) ?? []).length > 0 && cedict.get(w).every((e) => e.properNoun));
   const resolved = new Map();
   const confirmed = new Set();
   const phraseOnly = [];
@@ -283,7 +291,7 @@ function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, cha
       } else if (sameReading(p, c) || differsOnlyInNeutralTone(p, c)) {
         chosen = c;
       } else {
-        chosen = rarity(pinlu, w, c) > rarity(pinlu, w, p) ? p : c;
+        chosen = !common.length || rarity(pinlu, w, c) <= rarity(pinlu, w, p) ? c : p;
       }
     } else if (candidates.length > 1) {
       if (p && candidates.some((c) => sameReading(c, p))) chosen = p;
@@ -322,6 +330,31 @@ function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, cha
     resolved.set(w, reading);
   }
   return resolved;
+}
+
+// Surnames read as surnames where the text says they are one: compound
+// surnames as words (万俟 mò qí, 尉迟 yù chí), and a single surname after 姓
+// ("surnamed": 姓单 xìng shàn, 姓曾 xìng zēng, 姓解 xìng xiè). A word the
+// lists already read is left as they read it; selectWords drops the ones
+// the engine reads right anyway. A compound surname that gives a common
+// character a rare reading, is not in use and is made of common characters
+// only (子车 zǐ jū, not 万俟 mò qí) would mostly match by accident across a
+// word boundary: left out.
+function addSurnameWords(resolved, surnames, pinlu, freq, stats) {
+  const xing = fromMarked('xìng');
+  for (const [name, marked] of [...surnames].sort((a, b) => (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0))) {
+    const syllables = marked.map(fromMarked);
+    if (!isHanWord(name) || syllables.length !== name.length || syllables.includes(null)) continue;
+    const [word, reading] = name.length === 1 ? [`姓${name}`, [xing, ...syllables]] : [name, syllables];
+    if (resolved.has(word)) continue;
+    const accidental = rarity(pinlu, word, reading, PINLU_COMMON) > 0 &&
+      [...word].every((c) => pinlu.neutralShare(c) !== null) && (freq.get(word) ?? 0) < MIN_FREQUENCY_FOR_RARE;
+    if (name.length > 1 && accidental) {
+      continue;
+    }
+    resolved.set(word, reading);
+    ++stats.surnameWords;
+  }
 }
 
 function unique2(readings) {
@@ -453,12 +486,13 @@ async function main() {
   const builtin = new Map(
     BUILTIN_WORDS.map(([w, syllables]) => [w, syllables.map((s) => fromNumbered(s.replace(/0$/, '5')))]),
   );
-  const stats = { rareDropped: 0 };
+  const stats = { rareDropped: 0, surnameWords: 0 };
   const pinlu = pinluCounts(unihan);
   const freq = loadWordFrequencies();
   const resolved = resolveWords(
     cedictWords(cedict), phraseDataWords(pinyinPackage.words), jiebaWordReadings(jiebaWords), defaultReading,
     pinlu, chars, freq, stats);
+  addSurnameWords(resolved, loadPinyinProSurnames(), pinlu, freq, stats);
   const { needed, shields, redundant } = selectWords(resolved, builtin, chars, freq);
 
   const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}, @pinyin-pro/data ${packageVersion('@pinyin-pro/data')}`;
@@ -486,7 +520,7 @@ async function main() {
   writeAtomically(path.join(outDir, 'phrases.txt'), `${wordLines.join('\n')}\n`);
   console.log(
     `dict: ${charLines.length - 2} characters (all ${gb.length} of GB 2312), ${wordLines.length - 2} words ` +
-      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
+      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${stats.surnameWords} surname words, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
   );
 }
 

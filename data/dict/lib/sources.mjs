@@ -140,3 +140,16 @@ export function loadPinyinProWords() {
   }
   return words;
 }
+
+// The surname readings pinyin-pro uses in its surname mode (npm pinyin-pro,
+// MIT): { surname: "reading with marks" }, single and compound surnames.
+// The table is a plain object literal in the bundle; only it is evaluated.
+export function loadPinyinProSurnames() {
+  const file = path.join(packageDir('pinyin-pro'), 'dist', 'esm', 'data', 'surname.mjs');
+  const src = readFileSync(file, 'utf8');
+  const start = src.indexOf('const Surnames = {');
+  const end = src.indexOf('\n};', start);
+  if (start < 0 || end < 0) throw new Error(`${file}: surname table not found (version changed?)`);
+  const table = vm.runInNewContext(`(${src.slice(start + 'const Surnames = '.length, end + 2)})`, {}, { timeout: 10000 });
+  return new Map(Object.entries(table).map(([s, r]) => [s, r.normalize('NFC').split(' ').filter(Boolean)]));
+}
