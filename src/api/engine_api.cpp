@@ -5,6 +5,7 @@
 
 #include "api/callbacks.h"
 #include "api/startup.h"
+#include "platform/platform.h"
 
 namespace vesk {
 
@@ -51,7 +52,7 @@ bool Initialize(EngineState& engine, LogCallback logCallback) {
     if (!library) {
       LogMessage(engine, 4, u"无法确定插件所在目录");
     } else {
-      loaded = RunStartup(engine, ParentDirectory(*library));
+      loaded = RunStartup(engine, platform::ParentDirectory(*library));
     }
   } catch (...) {
     // A start-up that did not finish leaves no voice behind.

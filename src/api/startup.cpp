@@ -20,11 +20,6 @@ std::u16string Decimal(std::size_t value) {
   return std::u16string(digits.begin(), digits.end());
 }
 
-std::u16string Join(const std::u16string& directory, std::u16string_view name) {
-  return platform::PathText(platform::NativePath(directory) /
-                            platform::NativePath(name));
-}
-
 // Whether a dictionary file is there; an error other than absence is
 // reported and stops start-up.
 enum class Presence { kPresent, kAbsent, kError };
@@ -43,7 +38,7 @@ Presence Probe(EngineState& engine, const std::u16string& path) {
 bool LoadDictionaries(EngineState& engine, const std::u16string& directory) {
   PinyinLexicon& lexicon = PinyinLexicon::instance();
 
-  const std::u16string charPath = Join(directory, u"pinyin.txt");
+  const std::u16string charPath = platform::JoinPath(directory, u"pinyin.txt");
   switch (Probe(engine, charPath)) {
     case Presence::kError:
       return false;
@@ -61,7 +56,8 @@ bool LoadDictionaries(EngineState& engine, const std::u16string& directory) {
       break;
   }
 
-  const std::u16string phrasePath = Join(directory, u"phrases.txt");
+  const std::u16string phrasePath =
+      platform::JoinPath(directory, u"phrases.txt");
   switch (Probe(engine, phrasePath)) {
     case Presence::kError:
       return false;
@@ -81,9 +77,9 @@ bool LoadDictionaries(EngineState& engine, const std::u16string& directory) {
 void OfferVoiceFile(EngineState& engine, const std::filesystem::path& entry) {
   // Names stay as the listing gave them: no conversion can fail on one.
   const std::u16string fileName = platform::PathText(entry.filename());
-  if (FileExtension(fileName) != kVoiceExtension) return;
+  if (platform::FileExtension(fileName) != kVoiceExtension) return;
   Voice voice;
-  voice.name = platform::HostText(FileStem(fileName));
+  voice.name = platform::HostText(platform::FileStem(fileName));
   const LogSink log = [&engine](int32_t level, const std::u16string& text) {
     LogMessage(engine, level, text);
   };
@@ -118,45 +114,6 @@ bool LoadVoices(EngineState& engine, const std::u16string& directory) {
 void AddressInsideLibrary() {}
 
 }  // namespace
-
-std::u16string_view WithoutStreamSuffix(std::u16string_view fileName) {
-  return fileName.substr(0, fileName.find(u':'));
-}
-
-std::u16string_view FileExtension(std::u16string_view fileName) {
-  const std::u16string_view name = WithoutStreamSuffix(fileName);
-  if (name == u"." || name == u"..") return {};
-  const std::size_t dot = name.rfind(u'.');
-  if (dot == std::u16string_view::npos || dot == 0) return {};
-  return name.substr(dot);
-}
-
-std::u16string_view FileStem(std::u16string_view fileName) {
-  const std::u16string_view name = WithoutStreamSuffix(fileName);
-  return name.substr(0, name.size() - FileExtension(name).size());
-}
-
-// Windows paths: backslashes separate too, and a drive's root ("C:\\")
-// keeps its separator.
-constexpr bool kWindowsPaths =
-    std::filesystem::path::preferred_separator == L'\\';
-
-bool IsSeparator(char16_t c) {
-  return c == u'/' || (kWindowsPaths && c == u'\\');
-}
-
-std::u16string ParentDirectory(std::u16string_view path) {
-  std::size_t slash = path.size();
-  while (slash > 0 && !IsSeparator(path[slash - 1])) --slash;
-  if (slash == 0) return {};
-  std::size_t end = slash - 1;
-  while (end > 0 && IsSeparator(path[end - 1])) --end;
-  if (end == 0) return std::u16string(path.substr(0, 1));  // the root
-  if (kWindowsPaths && end == 2 && path[1] == u':') {
-    return std::u16string(path.substr(0, 3));
-  }
-  return std::u16string(path.substr(0, end));
-}
 
 std::optional<std::u16string> OwnLibraryPath() {
   return platform::ModulePathOf(

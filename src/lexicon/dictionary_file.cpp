@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
-#include <new>
 
 #include "platform/platform.h"
 
@@ -95,10 +92,6 @@ const ToneMark* MatchToneMark(std::string_view rest) {
   return rest.starts_with(mark.bytes) ? &mark : nullptr;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 std::string_view trimBlanks(std::string_view text) {
@@ -171,35 +164,10 @@ Syllable parseReading(std::string_view reading) {
 }
 
 std::optional<std::string> readDictionaryFile(const std::u16string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
-  if (!file) return std::nullopt;
-
-  // One read into a buffer of the file's size; a file whose size cannot be
-  // told (a pipe) is read in pieces instead.
   std::string content;
-  const int64_t size = platform::FileSizeFromEnd(file.get());
-  if (size >= 0 && platform::SeekTo(file.get(), 0)) {
-    if (uint64_t(size) > content.max_size()) return std::nullopt;
-    // A file too large for memory is a file that cannot be read.
-    try {
-      content.resize(std::size_t(size));
-    } catch (const std::bad_alloc&) {
-      return std::nullopt;
-    }
-    std::size_t got = std::fread(content.data(), 1, content.size(), file.get());
-    content.resize(got);
-  } else {
-    std::clearerr(file.get());
-    if (!platform::SeekTo(file.get(), 0)) std::rewind(file.get());
+  if (platform::ReadFileInto(path, content) != platform::ReadFailure::kNone) {
+    return std::nullopt;
   }
-  // Whatever lies beyond the size measured (a file still growing, or one
-  // whose size was unknown) is read too.
-  std::array<char, 65536> chunk;
-  while (std::size_t got =
-             std::fread(chunk.data(), 1, chunk.size(), file.get())) {
-    content.append(chunk.data(), got);
-  }
-  if (std::ferror(file.get())) return std::nullopt;
 
   constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   if (content.size() > 2 &&

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -101,9 +102,55 @@ bool SeekTo(std::FILE* file, int64_t position);
 // worth page by page costs many times more on some virtual machines.
 void ResizeForLargeRead(std::vector<uint8_t>& buffer, std::size_t size);
 
-// Whole content of the file at path in one read; nullopt when it cannot be
-// opened or read.
+// Closes a file opened by OpenFile when its owner goes.
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Why a whole-file read gave nothing.
+enum class ReadFailure {
+  kNone,
+  kCannotOpen,  // missing, unreadable, or a directory
+  kTooLarge,    // measured at or above the limit: refused without reading
+  kCannotRead,  // no memory for it, or the system reported a read error
+};
+
+// Reads the whole file at path into content (std::string or
+// std::vector<uint8_t>), replacing what it held: one read into a buffer of
+// the measured size (large pages where the system allows), then whatever
+// lies beyond it (a file still growing, or one whose size cannot be told,
+// such as a pipe). content is left empty on failure.
+template <typename Bytes>
+ReadFailure ReadFileInto(const std::u16string& path, Bytes& content,
+                         uint64_t sizeLimit = UINT64_MAX);
+
+// Whole content of the file at path; nullopt when it cannot be opened or
+// read.
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::u16string& path);
+
+// Path operations on UTF-16 paths, with the separators of the system: '/'
+// everywhere, '\\' too on Windows.
+
+// A file name without an alternate-data-stream suffix (cut at its first ':').
+std::u16string_view WithoutStreamSuffix(std::u16string_view fileName);
+
+// The part from the last '.' on; none for ".", ".." and a name whose only
+// '.' is its first character.
+std::u16string_view FileExtension(std::u16string_view fileName);
+
+// The file name (without stream suffix) without its extension.
+std::u16string_view FileStem(std::u16string_view fileName);
+
+// The directory holding path: the last element and the separators before it
+// removed, the root kept (on Windows a drive's root, "C:\\", too).
+std::u16string ParentDirectory(std::u16string_view path);
+
+// directory and name joined by the system's separator.
+std::u16string JoinPath(const std::u16string& directory,
+                        std::u16string_view name);
 
 // Runs fn(context) and reports whether it returned normally. A fault raised
 // inside it (access violation / SIGSEGV / SIGBUS, a C++ exception) is caught

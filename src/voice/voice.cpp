@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <memory>
-#include <new>
 #include <string>
 
 #include "platform/platform.h"
@@ -17,10 +15,6 @@ using voicefile::kMaximumFileSize;
 using voicefile::kMinimumFileSize;
 constexpr int64_t kTableStart = int64_t(voicefile::kTableOffset);
 constexpr int64_t kEntrySize = int64_t(voicefile::kEntrySize);
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 uint32_t ReadU32(const std::vector<uint8_t>& bytes, std::size_t at) {
   return voicefile::ReadU32(bytes.data() + at);
@@ -69,22 +63,19 @@ bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
     return false;
   };
 
-  std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
-  if (!file) return fail(u"无法打开语音库文件: ");
-  const int64_t size = platform::FileSizeFromEnd(file.get());
-  if (size <= 0) return fail(u"语音库文件为空: ");
-  if (size >= kMaximumFileSize) return fail(u"语音库文件过大: ");
-  if (!platform::SeekTo(file.get(), 0)) return fail(u"读取语音库文件失败: ");
-  try {
-    platform::ResizeForLargeRead(data, std::size_t(size));
-  } catch (const std::bad_alloc&) {
-    return fail(u"读取语音库文件失败: ");
+  switch (platform::ReadFileInto(path, data, uint64_t(kMaximumFileSize))) {
+    case platform::ReadFailure::kNone:
+      break;
+    case platform::ReadFailure::kCannotOpen:
+      return fail(u"无法打开语音库文件: ");
+    case platform::ReadFailure::kTooLarge:
+      return fail(u"语音库文件过大: ");
+    case platform::ReadFailure::kCannotRead:
+      return fail(u"读取语音库文件失败: ");
   }
-  if (std::fread(data.data(), 1, data.size(), file.get()) != data.size()) {
-    return fail(u"读取语音库文件失败: ");
-  }
-  file.reset();
-  if (size < kMinimumFileSize) return fail(u"语音库文件格式错误: ");
+  if (data.empty()) return fail(u"语音库文件为空: ");
+  if (data.size() < std::size_t(kMinimumFileSize))
+    return fail(u"语音库文件格式错误: ");
 
   sampleRate = int32_t(ReadU32(data, voicefile::kSampleRateOffset));
   ScanUnitTable(data, units);

@@ -32,46 +32,6 @@ void Record(int32_t level, const char16_t* text) {
 
 std::u16string Decimal(std::size_t value) { return U16(std::to_string(value)); }
 
-TEST(FileNameRules, ExtensionIsFromTheLastDot) {
-  EXPECT_EQ(FileExtension(u"x.vl"), u".vl");
-  EXPECT_EQ(FileExtension(u"a.b.vl"), u".vl");
-  EXPECT_EQ(FileExtension(u"x.VL"), u".VL");
-  EXPECT_EQ(FileExtension(u"x"), u"");
-  EXPECT_EQ(FileExtension(u"x."), u".");
-  EXPECT_EQ(FileExtension(u"..vl"), u".vl");
-}
-
-TEST(FileNameRules, LeadingDotAndDotNamesHaveNoExtension) {
-  EXPECT_EQ(FileExtension(u".vl"), u"");
-  EXPECT_EQ(FileExtension(u"."), u"");
-  EXPECT_EQ(FileExtension(u".."), u"");
-  EXPECT_EQ(FileStem(u".vl"), u".vl");
-  EXPECT_EQ(FileStem(u".."), u"..");
-}
-
-TEST(FileNameRules, NameIsCutAtTheFirstColon) {
-  EXPECT_EQ(WithoutStreamSuffix(u"a.vl:stream.txt"), u"a.vl");
-  EXPECT_EQ(FileExtension(u"a.vl:stream.txt"), u".vl");
-  EXPECT_EQ(FileStem(u"a.vl:stream.txt"), u"a");
-  EXPECT_EQ(FileExtension(u"a:b.vl"), u"");
-  EXPECT_EQ(FileStem(u"a:b.vl"), u"a");
-}
-
-TEST(FileNameRules, StemDropsOnlyTheLastExtension) {
-  EXPECT_EQ(FileStem(u"x.vl"), u"x");
-  EXPECT_EQ(FileStem(u"a.b.vl"), u"a.b");
-  EXPECT_EQ(FileStem(u"..vl"), u".");
-  EXPECT_EQ(FileStem(u"noext"), u"noext");
-}
-
-TEST(ParentDirectory, RemovesTheLastElementButNeverTheRoot) {
-  EXPECT_EQ(ParentDirectory(u"/opt/vesk/libvesksynth.so"), u"/opt/vesk");
-  EXPECT_EQ(ParentDirectory(u"/opt/vesk//libvesksynth.so"), u"/opt/vesk");
-  EXPECT_EQ(ParentDirectory(u"/libvesksynth.so"), u"/");
-  EXPECT_EQ(ParentDirectory(u"//libvesksynth.so"), u"/");
-  EXPECT_EQ(ParentDirectory(u"libvesksynth.so"), u"");
-}
-
 TEST(OwnLibraryPath, NamesTheFileHoldingTheEngine) {
   const auto path = OwnLibraryPath();
   ASSERT_TRUE(path);

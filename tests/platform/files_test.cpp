@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
 
 #include "platform/platform.h"
 #include "support/test_files.h"
@@ -10,10 +9,7 @@
 namespace vesk::platform {
 namespace {
 
-struct Closer {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, Closer>;
+using File = OwnedFile;
 
 TEST(OpenFile, OpensAChineseNamedFileByItsUtf16Path) {
   test::TempDir dir;

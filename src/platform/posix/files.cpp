@@ -3,20 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <memory>
-#include <new>
 
 #include "platform/platform.h"
 
 namespace vesk::platform {
-
-namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-}  // namespace
 
 std::FILE* OpenFile(const std::u16string& path, const char* mode) {
   std::FILE* file = std::fopen(NativePath(path).c_str(), mode);
@@ -56,26 +46,6 @@ void ResizeForLargeRead(std::vector<uint8_t>& buffer, std::size_t size) {
     madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
   }
   buffer.resize(size);
-}
-
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::u16string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(OpenFile(path, "rb"));
-  if (!file) return std::nullopt;
-  const int64_t size = FileSizeFromEnd(file.get());
-  if (size < 0 || uint64_t(size) > SIZE_MAX / 2 || !SeekTo(file.get(), 0)) {
-    return std::nullopt;
-  }
-  std::vector<uint8_t> bytes;
-  try {
-    bytes.resize(std::size_t(size));
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
-  if (size > 0 &&
-      std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-    return std::nullopt;
-  }
-  return bytes;
 }
 
 }  // namespace vesk::platform

@@ -2,20 +2,10 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
-#include <new>
 
 #include "platform/platform.h"
 
 namespace vesk::platform {
-
-namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-}  // namespace
 
 std::FILE* OpenFile(const std::u16string& path, const char* mode) {
   if (mode == nullptr) return nullptr;
@@ -46,27 +36,6 @@ bool SeekTo(std::FILE* file, int64_t position) {
 
 void ResizeForLargeRead(std::vector<uint8_t>& buffer, std::size_t size) {
   buffer.resize(size);
-}
-
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::u16string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(OpenFile(path, "rb"));
-  if (!file) return std::nullopt;
-  const int64_t size = FileSizeFromEnd(file.get());
-  if (size < 0 || uint64_t(size) > SIZE_MAX / 2 || !SeekTo(file.get(), 0)) {
-    return std::nullopt;
-  }
-  // A 32-bit process runs out of address space long before SIZE_MAX.
-  std::vector<uint8_t> bytes;
-  try {
-    bytes.resize(static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
-  if (!bytes.empty() &&
-      std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-    return std::nullopt;
-  }
-  return bytes;
 }
 
 }  // namespace vesk::platform

@@ -1,5 +1,5 @@
-// Memory classification and module lookup for callback pointers and the
-// engine's own directory.
+// Memory classification for callback pointers, and reads that survive an
+// unreadable address.
 #include <windows.h>
 
 #include <cstring>
@@ -25,8 +25,6 @@ bool IsExecutable(DWORD protection) {
          protection == PAGE_EXECUTE_READWRITE ||
          protection == PAGE_EXECUTE_WRITECOPY;
 }
-
-constexpr DWORD kModuleFileNameLength = 260;
 
 }  // namespace
 
@@ -79,20 +77,6 @@ std::optional<uintptr_t> ReadPointer(const void* address) {
   PointerRead read{address, 0};
   if (!CallGuarded(&ReadInto, &read)) return std::nullopt;
   return read.value;
-}
-
-std::optional<std::u16string> ModulePathOf(const void* address) {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          static_cast<LPCWSTR>(address), &module)) {
-    return std::nullopt;
-  }
-  wchar_t path[kModuleFileNameLength];
-  const DWORD length = GetModuleFileNameW(module, path, kModuleFileNameLength);
-  // A full buffer means the name was cut: its directory would be wrong.
-  if (length == 0 || length >= kModuleFileNameLength) return std::nullopt;
-  return std::u16string(reinterpret_cast<const char16_t*>(path), length);
 }
 
 }  // namespace vesk::platform
