@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
 #include <string>
 
 #include "platform/platform.h"
@@ -63,19 +64,25 @@ bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
     return false;
   };
 
-  switch (platform::ReadFileInto(path, data, uint64_t(kMaximumFileSize))) {
-    case platform::ReadFailure::kNone:
-      break;
-    case platform::ReadFailure::kCannotOpen:
-      return fail(u"无法打开语音库文件: ");
-    case platform::ReadFailure::kTooLarge:
-      return fail(u"语音库文件过大: ");
-    case platform::ReadFailure::kCannotRead:
-      return fail(u"读取语音库文件失败: ");
+  // One read of the size measured at the end of the file, unlike the
+  // dictionaries' read: a file whose size cannot be told is empty to the
+  // loader, and one that delivers less than that size failed to read.
+  platform::OwnedFile file(platform::OpenFile(path, "rb"));
+  if (!file) return fail(u"无法打开语音库文件: ");
+  const int64_t size = platform::FileSizeFromEnd(file.get());
+  if (size <= 0) return fail(u"语音库文件为空: ");
+  if (size >= kMaximumFileSize) return fail(u"语音库文件过大: ");
+  if (!platform::SeekTo(file.get(), 0)) return fail(u"读取语音库文件失败: ");
+  try {
+    platform::ResizeForLargeRead(data, std::size_t(size));
+  } catch (const std::bad_alloc&) {
+    return fail(u"读取语音库文件失败: ");
   }
-  if (data.empty()) return fail(u"语音库文件为空: ");
-  if (data.size() < std::size_t(kMinimumFileSize))
-    return fail(u"语音库文件格式错误: ");
+  if (std::fread(data.data(), 1, data.size(), file.get()) != data.size()) {
+    return fail(u"读取语音库文件失败: ");
+  }
+  file.reset();
+  if (size < kMinimumFileSize) return fail(u"语音库文件格式错误: ");
 
   sampleRate = int32_t(ReadU32(data, voicefile::kSampleRateOffset));
   ScanUnitTable(data, units);
