@@ -56,7 +56,7 @@ bool Initialize(EngineState& engine, LogCallback logCallback) {
   } catch (...) {
     // A start-up that did not finish leaves no voice behind.
     std::lock_guard lock(engine.controlMutex);
-    if (!engine.initialized) engine.voices.Clear();
+    if (!engine.initialized) engine.worker.voices.Clear();
     loaded = engine.initialized;
   }
   {
