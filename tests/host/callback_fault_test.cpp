@@ -266,8 +266,8 @@ INSTANTIATE_TEST_SUITE_P(AllFaults, CallbackFaultTest,
 TEST(HostFaultHandler, AnotherEngineCopyDoesNotCountAsTheHost) {
   if (!CanRaise(Fault::SegmentationFault)) GTEST_SKIP() << "no faulting page";
   TempDir firstDir, secondDir;
-  firstDir.Write("v.vl", BuildMarkerVoice(16000, {*LetterUnit('a')}, 160));
-  secondDir.Write("v.vl", BuildMarkerVoice(16000, {*LetterUnit('a')}, 160));
+  firstDir.Write("v.vl", BuildMarkerVoice(16000, {LetterUnit('a')}, 160));
+  secondDir.Write("v.vl", BuildMarkerVoice(16000, {LetterUnit('a')}, 160));
   HostLibrary first(firstDir.path());
   ASSERT_TRUE(first.ok()) << first.error();
   ASSERT_TRUE(first->Initialize(&RecordLog));
@@ -337,7 +337,7 @@ TEST(HostFaultHandler, GetsItsFaultsInsideAndOutsideItsCallbacks) {
   ASSERT_EQ(::sigaction(SIGSEGV, &host, &before), 0);
   {
     TempDir dir;
-    dir.Write("v.vl", BuildMarkerVoice(16000, {*LetterUnit('a')}, 160));
+    dir.Write("v.vl", BuildMarkerVoice(16000, {LetterUnit('a')}, 160));
     HostLibrary lib(dir.path());
     ASSERT_TRUE(lib.ok()) << lib.error();
     ClearRecordedLogs();
