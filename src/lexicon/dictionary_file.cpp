@@ -124,12 +124,10 @@ std::vector<std::string_view> splitReadings(std::string_view text,
 }
 
 std::vector<Syllable> parseReadings(std::string_view text, char delimiter) {
-  // Counted first so the one allocation has the final size.
-  std::size_t count = 0;
-  forEachPiece(text, delimiter,
-               [&](std::string_view piece) { count += !piece.empty(); });
+  // One allocation: there are at most as many pieces as delimiters plus one.
   std::vector<Syllable> syllables;
-  syllables.reserve(count);
+  syllables.reserve(
+      std::size_t(std::count(text.begin(), text.end(), delimiter)) + 1);
   forEachPiece(text, delimiter, [&](std::string_view piece) {
     if (piece.empty()) return;
     Syllable syllable = parseReading(piece);
@@ -139,27 +137,36 @@ std::vector<Syllable> parseReadings(std::string_view text, char delimiter) {
 }
 
 std::size_t countLines(std::string_view content) {
-  return std::size_t(std::count(content.begin(), content.end(), '\n')) + 1;
+  // memchr skips a line in a few steps; a byte-by-byte count does not.
+  std::size_t lines = 1;
+  for (std::size_t at = content.find('\n'); at != std::string_view::npos;
+       at = content.find('\n', at + 1)) {
+    ++lines;
+  }
+  return lines;
 }
 
 Syllable parseReading(std::string_view reading) {
+  // Every row is at least as long as the letter it writes, so the spelling
+  // never outgrows the reading: written through a pointer, cut to size once.
   Syllable syllable;
-  syllable.pinyin.reserve(reading.size());
+  syllable.pinyin.resize(reading.size());
+  char* out = syllable.pinyin.data();
   std::size_t at = 0;
   while (at < reading.size()) {
     const auto c = static_cast<unsigned char>(reading[at]);
     if (MayStartToneMark(c)) {
-      const ToneMark* match = MatchToneMark(reading.substr(at));
-      if (match) {
-        syllable.pinyin += match->letter;
+      if (const ToneMark* match = MatchToneMark(reading.substr(at))) {
+        *out++ = match->letter;
         if (match->tone >= 0) syllable.tone = match->tone;
         at += match->bytes.size();
         continue;
       }
     }
-    syllable.pinyin += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : char(c);
+    *out++ = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : char(c);
     ++at;
   }
+  syllable.pinyin.resize(std::size_t(out - syllable.pinyin.data()));
   return syllable;
 }
 
