@@ -173,7 +173,7 @@ compare_with_linux() {
     rate=${pcm##*-rate}; rate=${rate%%-*}
     pitch=${pcm##*-pitch}; pitch=${pitch%.pcm}
     linux=${pcm%.pcm}.linux
-    if ! "$say" --engine "$VESK_TEST_ENGINE_DATA" -q --rate "$rate" --pitch "$pitch" \
+    if ! "$say" --engine "$VESK_TEST_ENGINE_DATA" -q --raw --raw-text --rate "$rate" --pitch "$pitch" \
       -o - -f "$folder/spoken.txt" >"$linux"; then
       fail "$label: vesk-say failed on the same text"
     elif cmp -s "$pcm" "$linux"; then
