@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "frontend/phonetic_tables.h"
@@ -142,6 +143,15 @@ TEST_F(HostApiTest, LogCallbackGivenThroughAVariableReachesTheHost) {
   WriteVoice("a.vl", 16000);
   ASSERT_TRUE(library->Initialize(reinterpret_cast<LogCallback>(&logVariable)));
   EXPECT_EQ(RecordedLogs().size(), 3u) << Describe(RecordedLogs());
+}
+
+// Heap memory: private, writable, not executable.
+TEST_F(HostApiTest, LogCallbackHeldInAHeapVariableIsDereferenced) {
+  WriteVoice("a.vl", 16000);
+  auto holder = std::make_unique<LogCallback>(&RecordLog);
+  ASSERT_TRUE(library->Initialize(reinterpret_cast<LogCallback>(holder.get())));
+  EXPECT_EQ(RecordedLogs().size(), 3u) << Describe(RecordedLogs());
+  library->Uninitialize();
 }
 
 TEST_F(HostApiTest, ClampedVolumeMatchesTheLimit) {

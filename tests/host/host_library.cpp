@@ -1,6 +1,10 @@
 #include "host/host_library.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <condition_variable>
 #include <mutex>
@@ -16,9 +20,76 @@ namespace vesk::test {
 
 namespace {
 
+// --- The system's loader: the one part that differs between hosts ---
+
+#if defined(_WIN32)
+
+bool CopyLibrary(const std::filesystem::path& from,
+                 const std::filesystem::path& to, std::string& error) {
+  if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return true;
+  error = "cannot copy the library: error " + std::to_string(GetLastError());
+  return false;
+}
+
+void* OpenLibrary(const std::filesystem::path& path, std::string& error) {
+  HMODULE module = LoadLibraryW(path.c_str());
+  if (module == nullptr) {
+    error = "LoadLibraryW failed: error " + std::to_string(GetLastError());
+  }
+  return module;
+}
+
+void* FindSymbol(void* handle, const char* name) {
+  return reinterpret_cast<void*>(
+      GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+bool CloseLibrary(void* handle) {
+  return FreeLibrary(static_cast<HMODULE>(handle)) != FALSE;
+}
+
+std::filesystem::path LibraryToTest() {
+  wchar_t value[MAX_PATH];
+  const DWORD length =
+      GetEnvironmentVariableW(L"VESK_TEST_DLL", value, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) return value;
+  return VESK_LIBRARY_PATH;
+}
+
+#else
+
+bool CopyLibrary(const std::filesystem::path& from,
+                 const std::filesystem::path& to, std::string& error) {
+  std::error_code code;
+  std::filesystem::copy_file(
+      from, to, std::filesystem::copy_options::overwrite_existing, code);
+  if (!code) return true;
+  error = "cannot copy the library: " + code.message();
+  return false;
+}
+
+void* OpenLibrary(const std::filesystem::path& path, std::string& error) {
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = ::dlerror();
+    error = why != nullptr ? why : "dlopen failed";
+  }
+  return handle;
+}
+
+void* FindSymbol(void* handle, const char* name) {
+  return ::dlsym(handle, name);
+}
+
+bool CloseLibrary(void* handle) { return ::dlclose(handle) == 0; }
+
+std::filesystem::path LibraryToTest() { return VESK_LIBRARY_PATH; }
+
+#endif
+
 template <typename Fn>
 bool Resolve(void* handle, const char* name, Fn& out, std::string& error) {
-  void* symbol = ::dlsym(handle, name);
+  void* symbol = FindSymbol(handle, name);
   if (symbol == nullptr) {
     error = std::string("missing export ") + name;
     return false;
@@ -53,24 +124,21 @@ const std::vector<std::string>& ExportNames() {
   return names;
 }
 
-std::filesystem::path BuiltLibraryPath() { return VESK_LIBRARY_PATH; }
+std::filesystem::path BuiltLibraryPath() { return LibraryToTest(); }
 
-HostLibrary::HostLibrary(const std::filesystem::path& directory) {
-  libraryPath_ = directory / BuiltLibraryPath().filename();
-  std::error_code code;
-  std::filesystem::copy_file(BuiltLibraryPath(), libraryPath_,
-                             std::filesystem::copy_options::overwrite_existing,
-                             code);
-  if (code) {
-    error_ = "cannot copy the library: " + code.message();
-    return;
-  }
-  handle_ = ::dlopen(libraryPath_.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    const char* why = ::dlerror();
-    error_ = why != nullptr ? why : "dlopen failed";
-    return;
-  }
+HostLibrary::HostLibrary(const std::filesystem::path& directory)
+    : libraryPath_(directory / BuiltLibraryPath().filename()) {
+  if (CopyLibrary(BuiltLibraryPath(), libraryPath_, error_)) Load();
+}
+
+HostLibrary::HostLibrary(const std::filesystem::path& path, AsInstalled)
+    : libraryPath_(path) {
+  Load();
+}
+
+void HostLibrary::Load() {
+  handle_ = OpenLibrary(libraryPath_, error_);
+  if (handle_ == nullptr) return;
 #define VESK_RESOLVE(verb) \
   if (!Resolve(handle_, VESK_EXPORT_NAME(verb), api_.verb, error_)) return;
   VESK_FOR_EACH_EXPORT(VESK_RESOLVE)
@@ -80,13 +148,14 @@ HostLibrary::HostLibrary(const std::filesystem::path& directory) {
 HostLibrary::~HostLibrary() { Unload(); }
 
 void* HostLibrary::Symbol(const char* name) const {
-  return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr;
+  return handle_ != nullptr ? FindSymbol(handle_, name) : nullptr;
 }
 
-void HostLibrary::Unload() {
-  if (handle_ != nullptr) ::dlclose(handle_);
+bool HostLibrary::Unload() {
+  const bool closed = handle_ != nullptr && CloseLibrary(handle_);
   handle_ = nullptr;
   api_ = HostApi{};
+  return closed;
 }
 
 void RecordLog(int32_t level, const char16_t* text) {

@@ -1,5 +1,7 @@
 // Host-side helpers: load a private copy of the built engine library and
-// record what it sends to the log and play callbacks.
+// record what it sends to the log and play callbacks. The same helpers serve
+// the Linux host tests (dlopen) and the Windows test program under Wine
+// (LoadLibraryW), so that the tests in tests/host/ run on both systems.
 #pragma once
 
 #include <chrono>
@@ -25,16 +27,37 @@ struct HostApi {
 // The names of the fourteen exports.
 const std::vector<std::string>& ExportNames();
 
-// The library as built (VESK_LIBRARY_PATH).
+// The library as built (VESK_LIBRARY_PATH; under Wine, VESK_TEST_DLL when
+// set).
 std::filesystem::path BuiltLibraryPath();
+
+// Guards a wait against a hang only; never reached when the engine works.
+// 32-bit code under emulation speaks many times slower than natively.
+constexpr std::chrono::seconds kHangLimit{120};
+
+// Whether a C++ exception thrown by a host callback can leave it for the
+// engine's frames: g++'s DWARF unwinder on 32-bit Windows cannot cross into
+// another module (there a throwing callback ends the process), elsewhere
+// the engine catches and drops it.
+#if defined(_WIN32) && !defined(__x86_64__)
+constexpr bool kHostExceptionsReachTheEngine = false;
+#else
+constexpr bool kHostExceptionsReachTheEngine = true;
+#endif
+
+// Loads the library where it lies instead of copying it.
+struct AsInstalled {};
 
 // One private engine: the built library copied into directory (a distinct
 // file gives a distinct instance, so each test starts from a fresh engine)
-// and opened with dlopen. Put pinyin.txt, phrases.txt and *.vl files into
-// the same directory before calling Initialize.
+// and opened as a host opens it: dlopen, or LoadLibraryW on Windows. Put
+// pinyin.txt, phrases.txt and *.vl files into the same directory before
+// calling Initialize.
 class HostLibrary {
  public:
   explicit HostLibrary(const std::filesystem::path& directory);
+  // The library file at path itself, beside the data installed with it.
+  HostLibrary(const std::filesystem::path& path, AsInstalled);
   ~HostLibrary();
   HostLibrary(const HostLibrary&) = delete;
   HostLibrary& operator=(const HostLibrary&) = delete;
@@ -47,12 +70,17 @@ class HostLibrary {
   const HostApi* operator->() const { return &api_; }
 
   const std::filesystem::path& libraryPath() const { return libraryPath_; }
+  // The system's handle: the dlopen handle, or the HMODULE.
+  void* handle() const { return handle_; }
   void* Symbol(const char* name) const;
 
-  // dlclose; idempotent. The destructor calls it.
-  void Unload();
+  // dlclose or FreeLibrary, with no Uninitialize first; true when the system
+  // reported success. Idempotent: the destructor calls it.
+  bool Unload();
 
  private:
+  void Load();
+
   void* handle_ = nullptr;
   std::filesystem::path libraryPath_;
   std::string error_;
@@ -97,10 +125,9 @@ void ClearRecordedPlays();
 void SetPlayHook(std::function<void(const PlayCall&)> hook);
 // Waits until a completion call (null, 0) has been recorded; false when the
 // limit passes first. The limit only guards against a hang.
-bool WaitForCompletion(
-    std::chrono::milliseconds limit = std::chrono::seconds(20));
+bool WaitForCompletion(std::chrono::milliseconds limit = kHangLimit);
 // Waits until at least count calls have been recorded; false on the limit.
 bool WaitForPlays(std::size_t count,
-                  std::chrono::milliseconds limit = std::chrono::seconds(20));
+                  std::chrono::milliseconds limit = kHangLimit);
 
 }  // namespace vesk::test

@@ -18,8 +18,7 @@
 namespace vesk::test {
 namespace {
 
-// Guards against a hang only; never reached when the engine works.
-constexpr auto kLimit = std::chrono::seconds(20);
+constexpr auto kLimit = kHangLimit;
 constexpr std::size_t kSamples = 64;
 
 int32_t Letter(char c) { return LetterUnit(c); }
@@ -85,7 +84,7 @@ class HostSpeechTest : public ::testing::Test {
 TEST_F(HostSpeechTest, LettersAreSpelledThenTheUtteranceCompletes) {
   WriteMarkerVoice("v", LettersAndPause());
   Start();
-  ASSERT_TRUE(library->Speak(nullptr, u"abc", 9));
+  ASSERT_TRUE(library->Speak(nullptr, u"Abc", 9));
   ASSERT_TRUE(WaitForCompletion(kLimit));
   const auto plays = RecordedPlays();
   ASSERT_EQ(plays.size(), 4u);
@@ -96,6 +95,7 @@ TEST_F(HostSpeechTest, LettersAreSpelledThenTheUtteranceCompletes) {
     EXPECT_EQ(call.voiceName, u"v");
     EXPECT_EQ(call.userValue, 9);
     EXPECT_NE(call.thread, std::this_thread::get_id());
+    EXPECT_EQ(call.byteCount % 2, 0);
   }
 }
 
@@ -159,6 +159,25 @@ TEST_F(HostSpeechTest, VolumeSetBeforeSpeakingScalesTheSamples) {
   ASSERT_EQ(plays.size(), 2u);
   EXPECT_EQ(plays[0].samples,
             std::vector<int16_t>(kSamples, int16_t(2 * Letter('b'))));
+}
+
+// x87 arithmetic would give 399 here: single precision must be single.
+TEST_F(HostSpeechTest, VolumeGainMatchesSinglePrecision) {
+  std::map<int32_t, std::vector<int16_t>> units;
+  units[Letter('a')] = {20000, -20000, 1001, -1001};
+  dir.Write("v.vl", BuildVoiceFile(16000, units));
+  Start();
+  const auto samplesAt = [&](int32_t volume) {
+    ClearRecordedPlays();
+    EXPECT_TRUE(library->SetVolume(0, volume));
+    EXPECT_TRUE(library->Speak(nullptr, u"a", 0));
+    EXPECT_TRUE(WaitForCompletion(kLimit));
+    const auto plays = RecordedPlays();
+    return plays.empty() ? std::vector<int16_t>{} : plays.front().samples;
+  };
+  EXPECT_EQ(samplesAt(1), (std::vector<int16_t>{400, -400, 20, -20}));
+  EXPECT_EQ(samplesAt(100), (std::vector<int16_t>{32767, -32768, 2002, -2002}));
+  EXPECT_EQ(samplesAt(25), (std::vector<int16_t>{10000, -10000, 500, -500}));
 }
 
 TEST_F(HostSpeechTest, RaisingTheRateNeverLengthensTheUtterance) {
@@ -259,6 +278,7 @@ TEST_F(HostSpeechTest, NoAudioAfterStopReturns) {
 TEST_F(HostSpeechTest, PauseThenResumeDeliversTheRest) {
   WriteMarkerVoice("v", LettersAndPause());
   Start();
+  EXPECT_FALSE(library->Pause());  // nothing to pause yet
   std::promise<void> paused;
   std::atomic<int> calls{0};
   std::atomic<bool> deliveredWhilePaused{false};

@@ -1,40 +1,21 @@
+// How callback pointers' memory is classified and read, on both halves of
+// the platform layer; the Windows protections and reservations are in
+// tests/windows/platform_test.cpp.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <memory>
 
+#include "platform/memory_pages.h"
 #include "platform/platform.h"
 
 namespace vesk::platform {
 namespace {
 
+using test::Access;
+using test::Page;
+
 void SomeFunction() {}
 const char kReadOnly[] = "read-only data";
-
-class Mapping {
- public:
-  Mapping(int protection) {
-    size_ = std::size_t(::sysconf(_SC_PAGESIZE));
-    address_ =
-        ::mmap(nullptr, size_, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (address_ == MAP_FAILED) address_ = nullptr;
-  }
-  ~Mapping() {
-    if (address_ != nullptr) ::munmap(address_, size_);
-  }
-  void* get() const { return address_; }
-  // An address that was mapped and is not any more.
-  static void* Released() {
-    Mapping mapping(PROT_READ);
-    return mapping.get();
-  }
-
- private:
-  void* address_ = nullptr;
-  std::size_t size_ = 0;
-};
 
 TEST(QueryMemory, StackVariableIsWritableData) {
   int variable = 0;
@@ -62,9 +43,9 @@ TEST(QueryMemory, ConstantDataIsNeitherWritableNorExecutable) {
 }
 
 TEST(QueryMemory, WritableExecutableMappingIsBoth) {
-  Mapping mapping(PROT_READ | PROT_WRITE | PROT_EXEC);
-  if (mapping.get() == nullptr) GTEST_SKIP() << "no rwx mapping here";
-  const auto region = QueryMemory(mapping.get());
+  Page page(Access::kReadWriteExecute);
+  if (page.get() == nullptr) GTEST_SKIP() << "no rwx mapping here";
+  const auto region = QueryMemory(page.get());
   ASSERT_TRUE(region);
   EXPECT_TRUE(region->committed);
   EXPECT_TRUE(region->writable);
@@ -76,24 +57,25 @@ TEST(QueryMemory, ImagesAndFilesAreFileBackedPrivateMemoryIsNot) {
   const auto code = QueryMemory(reinterpret_cast<const void*>(&SomeFunction));
   ASSERT_TRUE(code);
   EXPECT_TRUE(code->fileBacked);
+  EXPECT_TRUE(QueryMemory(kReadOnly)->fileBacked);
   int variable = 0;
   EXPECT_FALSE(QueryMemory(&variable)->fileBacked);
   auto heap = std::make_unique<int>(0);
   EXPECT_FALSE(QueryMemory(heap.get())->fileBacked);
-  Mapping anonymous(PROT_READ | PROT_WRITE);
+  Page anonymous(Access::kReadWrite);
   ASSERT_NE(anonymous.get(), nullptr);
   EXPECT_FALSE(QueryMemory(anonymous.get())->fileBacked);
 }
 
 TEST(QueryMemory, InaccessibleAndUnmappedAddresses) {
-  Mapping none(PROT_NONE);
+  Page none(Access::kNone);
   ASSERT_NE(none.get(), nullptr);
   const auto guard = QueryMemory(none.get());
   ASSERT_TRUE(guard);
   EXPECT_FALSE(guard->writable);
   EXPECT_FALSE(guard->executable);
 
-  const auto gone = QueryMemory(Mapping::Released());
+  const auto gone = QueryMemory(test::ReleasedAddress());
   ASSERT_TRUE(gone);
   EXPECT_FALSE(gone->committed);
   const auto null = QueryMemory(nullptr);
@@ -102,26 +84,29 @@ TEST(QueryMemory, InaccessibleAndUnmappedAddresses) {
 }
 
 TEST(ReadPointer, ReadsAReadableValue) {
-  const uintptr_t value = 0x1234567890ABCDEFu;
+  const auto value = static_cast<uintptr_t>(0x1234567890ABCDEFull);
   EXPECT_EQ(ReadPointer(&value), value);
 }
 
 TEST(ReadPointer, FaultingAddressesGiveNothing) {
   EXPECT_FALSE(ReadPointer(nullptr));
-  EXPECT_FALSE(ReadPointer(Mapping::Released()));
-  Mapping none(PROT_NONE);
+  EXPECT_FALSE(ReadPointer(test::ReleasedAddress()));
+  Page none(Access::kNone);
+  ASSERT_NE(none.get(), nullptr);
   EXPECT_FALSE(ReadPointer(none.get()));
 }
 
 TEST(ModulePathOf, NamesTheExecutableForItsOwnCode) {
   const auto path = ModulePathOf(reinterpret_cast<const void*>(&SomeFunction));
   ASSERT_TRUE(path);
-  EXPECT_EQ(std::filesystem::path(Utf16ToUtf8(*path)),
-            std::filesystem::read_symlink("/proc/self/exe"));
+  EXPECT_EQ(*path, test::ExecutablePath());
 }
 
 TEST(ModulePathOf, UnmappedAddressHasNoModule) {
-  EXPECT_FALSE(ModulePathOf(Mapping::Released()));
+  EXPECT_FALSE(ModulePathOf(test::ReleasedAddress()));
+  Page page(Access::kReadWrite);
+  ASSERT_NE(page.get(), nullptr);
+  EXPECT_FALSE(ModulePathOf(page.get()));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ std::u16string Decode(std::initializer_list<unsigned> bytes) {
 }
 
 TEST(Utf8ToUtf16, DecodesValidSequencesOfEveryLength) {
+  EXPECT_EQ(Utf8ToUtf16(""), u"");
   EXPECT_EQ(Utf8ToUtf16("A"), u"A");
   EXPECT_EQ(Decode({0xC3, 0xBC}), u"\u00FC");
   EXPECT_EQ(Decode({0xE4, 0xB8, 0xAD}), u"\u4E2D");

@@ -74,8 +74,8 @@ enable_i386() {
 # the same tests pass in a fresh process: they run in one of their own.
 # Faults raised on several threads at once killed it even there: that test
 # runs only where 32-bit programs run natively.
-qemu_fresh_process='Files.*:ReadPointer.*:CallGuarded.*:VoiceLoader.FileOf2GiBOrMoreIsRefusedWithoutReading:-CallGuarded.FaultsOnOtherThreadsAreEachRecovered'
-qemu_native_only='CallGuarded.FaultsOnOtherThreadsAreEachRecovered'
+qemu_fresh_process='OpenFile.*:FileSizeFromEnd.*:ReadWholeFile.*:ReadPointer.*:CallGuarded.*:VoiceLoader.FileOf2GiBOrMoreIsRefusedWithoutReading:-CallGuarded.FaultsOnManyThreadsAreEachRecovered'
+qemu_native_only='CallGuarded.FaultsOnManyThreadsAreEachRecovered'
 
 # The prefix gets its 32-bit half only where 32-bit Wine runs; it is made
 # again once it does.
