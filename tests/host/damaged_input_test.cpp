@@ -1,7 +1,10 @@
 // Large and damaged inputs through the exports: long texts, huge and broken
 // voice files and dictionaries, crowded directories, endless start-stop
 // cycles. Each must end in the specified result or a clear refusal, in
-// bounded memory and without leaking threads.
+// bounded memory and without leaking threads. Memory and threads are
+// measured through /proc where there is one (Linux, and Wine, whose
+// programs see the Unix root and its process's /proc/self); elsewhere the
+// inputs are still spoken and the measurement is reported as skipped.
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -63,13 +66,14 @@ bool ResetPeakRss() {
   return bool(clear);
 }
 
+// The threads of this process, or -1 where /proc/self/task cannot tell.
 int ThreadCount() {
+  DIR* tasks = ::opendir("/proc/self/task");
+  if (tasks == nullptr) return -1;
   int count = 0;
-  if (DIR* tasks = ::opendir("/proc/self/task")) {
-    while (const dirent* entry = ::readdir(tasks))
-      count += entry->d_name[0] != '.';
-    ::closedir(tasks);
-  }
+  while (const dirent* entry = ::readdir(tasks))
+    count += entry->d_name[0] != '.';
+  ::closedir(tasks);
   return count;
 }
 
@@ -365,7 +369,9 @@ TEST_F(DamagedInputTest, ThousandStartStopCyclesLeakNoThreadsOrMemory) {
     if (HasFatalFailure()) return;
   }
   // A detached or unjoined worker would show up as a task of its own.
-  EXPECT_EQ(ThreadCount(), threadsBefore);
+  if (threadsBefore >= 0) {
+    EXPECT_EQ(ThreadCount(), threadsBefore);
+  }
   const int64_t rssAfter = StatusKb("VmRSS");
   if (!kMemoryIsMeaningful || rssBefore < 0 || rssAfter < 0) {
     GTEST_SKIP() << "resident memory not measurable here";
