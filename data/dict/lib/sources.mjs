@@ -153,3 +153,18 @@ export function loadPinyinProSurnames() {
   const table = vm.runInNewContext(`(${src.slice(start + 'const Surnames = '.length, end + 2)})`, {}, { timeout: 10000 });
   return new Map(Object.entries(table).map(([s, r]) => [s, r.normalize('NFC').split(' ').filter(Boolean)]));
 }
+
+// The g2pM model's reading of each of its polyphonic characters alone
+// (data/dict/g2pm/readings.tsv, made by make-readings.py there and kept in
+// the repository, so that building needs neither the model nor numpy):
+// { character: numbered reading }.
+export const MODEL_READINGS = path.join(here, '..', 'g2pm', 'readings.tsv');
+export function loadModelReadings() {
+  const readings = new Map();
+  for (const line of readFileSync(MODEL_READINGS, 'utf8').split('\n')) {
+    if (!line || line.startsWith('#')) continue;
+    const [character, reading] = line.split('\t');
+    if (character && reading) readings.set(character, reading);
+  }
+  return readings;
+}
