@@ -7,6 +7,7 @@
 //   words: CC-CEDICT and phrase-pinyin-data, weighed with Unihan's
 //   kHanyuPinlu reading counts and jieba's word counts.
 // Usage: node dict/build-dictionaries.mjs OUTDIR
+//        node dict/build-dictionaries.mjs --model-candidates > WORDS
 // Output is a pure function of the installed sources: same input, same bytes.
 import { mkdirSync, renameSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
@@ -14,8 +15,8 @@ import path from 'node:path';
 import { BUILTIN_WORDS } from './lib/builtin-words.mjs';
 import { fromMarked, fromNumbered, key, sameReading, toMarked } from './lib/readings.mjs';
 import {
-  loadCedict, loadModelReadings, loadPinyinPackageData, loadPinyinProSurnames, loadPinyinProWords, loadUnihan,
-  loadWordFrequencies, packageVersion,
+  loadCedict, loadModelReadings, loadModelWordReadings, loadPinyinPackageData, loadPinyinProSurnames,
+  loadPinyinProWords, loadUnihan, loadWordFrequencies, packageVersion,
 } from './lib/sources.mjs';
 
 const FIRST_HAN = 0x4e00;
@@ -35,12 +36,16 @@ const unique = (list) => [...new Map(list.map((s) => [key(s), s])).values()];
 // round: dé lives in the listed words (得到, 获得), and on its own after a
 // verb it is the particle de (跑得快, 大得多). 什 is read shén only in 什么
 // and its compounds, all listed; everywhere else, names and transliterations
-// included (什锦, 布尔什维克, 什切青), it is shí. 差, 劲 and 挑 are read
-// chā, jìng and tiǎo mostly in listed words (差别, 误差, 强劲, 挑战); alone
-// they are chà (很差), jìn (有劲) and tiāo (挑一个), whatever reading
-// encyclopedic text gives them most.
+// included (什锦, 布尔什维克, 什切青), it is shí. Some characters are read one
+// way mostly in listed words and another alone, whatever reading
+// encyclopedic text gives them most: 差 chā in 差别, 误差, alone chà (很差);
+// 劲 jìng in 强劲, alone jìn (有劲); 挑 tiǎo in 挑战, alone tiāo (挑一个); 弹
+// dàn in 子弹, 导弹, alone tán (弹钢琴); 薄 bó in 薄弱, alone báo (很薄); 尽 jǐn
+// in 尽管, 尽量, alone jìn (尽一切). 率 is shuài in 率领 and 率先, but as
+// "rate" it forms new words freely (使用率, 压缩率): lǜ.
 const FREE_STANDING = {
-  子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de', 什: 'shí', 差: 'chà', 劲: 'jìn', 挑: 'tiāo',
+  子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de', 什: 'shí',
+  差: 'chà', 劲: 'jìn', 挑: 'tiāo', 弹: 'tán', 薄: 'báo', 尽: 'jìn', 率: 'lǜ',
 };
 
 // Below this many Pinlu counts the frequency dictionary has seen a
@@ -306,8 +311,12 @@ function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, cha
         chosen = !common.length || rarity(pinlu, w, c) <= rarity(pinlu, w, p) ? c : p;
       }
     } else if (candidates.length > 1) {
-      if (p && candidates.some((c) => sameReading(c, p))) chosen = p;
-      else if (j && candidates.some((c) => sameReading(c, j))) chosen = candidates.find((c) => sameReading(c, j));
+      // jieba's words carry the reading of the word as it is used today,
+      // phrase-pinyin-data sometimes an older one (禁用 jīn yòng "durable"
+      // for jìn yòng "to disable").
+      const fromJieba = j && candidates.find((c) => sameReading(c, j));
+      if (fromJieba) chosen = fromJieba;
+      else if (p && candidates.some((c) => sameReading(c, p))) chosen = p;
       else {
         const plain = defaultReading(w);
         if (plain && candidates.some((c) => sameReading(c, plain))) chosen = plain;
@@ -352,6 +361,49 @@ function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, cha
 // character a rare reading, is not in use and is made of common characters
 // only (子车 zǐ jū, not 万俟 mò qí) would mostly match by accident across a
 // word boundary: left out.
+// Words of jieba's (2 to 4 characters, counted at least MODEL_WORD_MIN_COUNT
+// times) that no list has and whose reading in pinyin-pro's data differs from
+// the characters' defaults only on characters the g2pM model knows as
+// polyphonic, in full tones on both sides. Such a word is a candidate; it is
+// added when the model, reading the word, gives each of those characters the
+// same syllable as pinyin-pro's data (modelWords). Two readers that rarely
+// err the same way agreeing on a minority reading is what a word list lacks
+// most: the words that carry a character's other reading (率 in 使用率 aside,
+// 为 wéi in 设为, 单 shàn in names).
+const MODEL_WORD_MIN_COUNT = 3;
+
+function modelWordCandidates(resolved, jiebaWords, freq, defaultReading, modelChars) {
+  const candidates = [];
+  for (const [w, { readings }] of jiebaWords) {
+    if (w.length < 2 || w.length > 4 || !isHanWord(w) || resolved.has(w) || readings.length !== w.length) continue;
+    if ((freq.get(w) ?? 0) < MODEL_WORD_MIN_COUNT) continue;
+    const peer = readings.map(fromMarked);
+    const plain = defaultReading(w);
+    if (peer.includes(null) || !plain) continue;
+    const differ = [];
+    let clean = true;
+    for (let i = 0; i < w.length && clean; ++i) {
+      if (key(peer[i]) === key(plain[i])) continue;
+      clean = modelChars.has(w[i]) && peer[i].tone !== 0 && plain[i].tone !== 0;
+      differ.push(i);
+    }
+    if (clean && differ.length) candidates.push({ word: w, differ, reading: peer, plain });
+  }
+  return candidates.sort((a, b) => (a.word < b.word ? -1 : a.word > b.word ? 1 : 0));
+}
+
+function addModelWords(resolved, candidates, modelWords, stats) {
+  for (const { word, differ, reading, plain } of candidates) {
+    const model = modelWords.get(word);
+    if (!model || model.length !== word.length) continue;
+    if (!differ.every((i) => { const s = fromNumbered(model[i]); return s && key(s) === key(reading[i]); })) continue;
+    const chosen = plain.slice();
+    for (const i of differ) chosen[i] = reading[i];
+    resolved.set(word, chosen);
+    ++stats.modelWords;
+  }
+}
+
 function addSurnameWords(resolved, surnames, pinlu, freq, stats) {
   const xing = fromMarked('xìng');
   for (const [name, marked] of [...surnames].sort((a, b) => (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0))) {
@@ -475,9 +527,12 @@ function writeAtomically(file, text) {
 }
 
 async function main() {
+  // --model-candidates lists the words the model is to read
+  // (data/dict/g2pm/make-readings.py --words) instead of building.
+  const listCandidates = process.argv[2] === '--model-candidates';
   const outDir = process.argv[2];
   if (!outDir) {
-    console.error('usage: build-dictionaries.mjs OUTDIR');
+    console.error('usage: build-dictionaries.mjs OUTDIR | --model-candidates');
     process.exit(2);
   }
   const unihan = loadUnihan();
@@ -501,13 +556,19 @@ async function main() {
   const builtin = new Map(
     BUILTIN_WORDS.map(([w, syllables]) => [w, syllables.map((s) => fromNumbered(s.replace(/0$/, '5')))]),
   );
-  const stats = { rareDropped: 0, surnameWords: 0 };
+  const stats = { rareDropped: 0, surnameWords: 0, modelWords: 0 };
   const pinlu = pinluCounts(unihan);
   const freq = loadWordFrequencies();
   const resolved = resolveWords(
     cedictWords(cedict), phraseDataWords(pinyinPackage.words), jiebaWordReadings(jiebaWords), defaultReading,
     pinlu, chars, freq, stats);
   addSurnameWords(resolved, loadPinyinProSurnames(), pinlu, freq, stats);
+  const candidates = modelWordCandidates(resolved, jiebaWords, freq, defaultReading, new Set(loadModelReadings().keys()));
+  if (listCandidates) {
+    process.stdout.write(candidates.map((c) => `${c.word}\n`).join(''));
+    return;
+  }
+  addModelWords(resolved, candidates, loadModelWordReadings(), stats);
   const { needed, shields, redundant } = selectWords(resolved, builtin, chars, freq);
 
   const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}, @pinyin-pro/data ${packageVersion('@pinyin-pro/data')}`;
@@ -535,7 +596,7 @@ async function main() {
   writeAtomically(path.join(outDir, 'phrases.txt'), `${wordLines.join('\n')}\n`);
   console.log(
     `dict: ${charLines.length - 2} characters (all ${gb.length} of GB 2312), ${wordLines.length - 2} words ` +
-      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${stats.surnameWords} surname words, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
+      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${stats.surnameWords} surname words, ${stats.modelWords} confirmed by the model, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
   );
 }
 

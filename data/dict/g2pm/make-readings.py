@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Writes readings.tsv: the reading the g2pM model gives each of its
 polyphonic characters standing alone, with the model's share for it among
-the character's readings.
+the character's readings; or, with --words, word-readings.tsv: the model's
+reading of each word of a list, one numbered syllable per character.
 
 A character alone gives the model no context, so its answer is the reading
 it learnt to expect most of that character in encyclopedic sentences (its
@@ -10,6 +11,9 @@ characters that the frequency dictionary behind Unihan's kHanyuPinlu saw too
 seldom to tell.
 
 Usage: /usr/bin/python3 data/dict/g2pm/make-readings.py G2PM_DIR > readings.tsv
+       node data/dict/build-dictionaries.mjs --model-candidates > words.txt
+       /usr/bin/python3 data/dict/g2pm/make-readings.py G2PM_DIR --words words.txt \
+         > word-readings.tsv
 G2PM_DIR holds the g2pM package (g2pM.py and its .pkl files); it needs
 numpy (Debian python3-numpy). Output is deterministic for one model.
 """
@@ -48,9 +52,24 @@ def logits_alone(model, char):
     return model.fc_layer(hidden[None, :])[0]
 
 
+def print_word_readings(model, words_file):
+    print("# The g2pM model's reading of words that build-dictionaries.mjs")
+    print("# --model-candidates lists (numbered pinyin, 5 = neutral, one syllable per")
+    print("# character). Made by data/dict/g2pm/make-readings.py --words; g2pM:")
+    print("# Apache-2.0, LICENSE beside this file.")
+    with open(words_file, encoding="utf-8") as words:
+        for word in sorted({line.strip() for line in words if line.strip()}):
+            syllables = model(word, tone=True, char_split=True)
+            if len(syllables) == len(word):
+                print(f"{word}\t{' '.join(syllables)}")
+
+
 def main():
+    if len(sys.argv) == 4 and sys.argv[2] == "--words":
+        print_word_readings(load_model(sys.argv[1]), sys.argv[3])
+        return
     if len(sys.argv) != 2:
-        sys.exit("usage: make-readings.py G2PM_DIR")
+        sys.exit("usage: make-readings.py G2PM_DIR [--words FILE]")
     model = load_model(sys.argv[1])
     class_of = {reading: index for index, reading in model.idx2class.items()}
     print("# The g2pM model's reading of each of its polyphonic characters standing")

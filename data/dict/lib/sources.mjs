@@ -160,11 +160,23 @@ export function loadPinyinProSurnames() {
 // { character: numbered reading }.
 export const MODEL_READINGS = path.join(here, '..', 'g2pm', 'readings.tsv');
 export function loadModelReadings() {
-  const readings = new Map();
-  for (const line of readFileSync(MODEL_READINGS, 'utf8').split('\n')) {
+  return new Map([...readModelTable(MODEL_READINGS)].map(([c, [reading]]) => [c, reading]));
+}
+
+// The model's reading of candidate words (data/dict/g2pm/word-readings.tsv):
+// { word: [numbered syllable per character] }.
+export const MODEL_WORD_READINGS = path.join(here, '..', 'g2pm', 'word-readings.tsv');
+export function loadModelWordReadings() {
+  return new Map([...readModelTable(MODEL_WORD_READINGS)].map(([w, [reading]]) => [w, reading.split(' ')]));
+}
+
+// Lines "key<TAB>value<TAB>...", '#' comments.
+function readModelTable(file) {
+  const rows = new Map();
+  for (const line of readFileSync(file, 'utf8').split('\n')) {
     if (!line || line.startsWith('#')) continue;
-    const [character, reading] = line.split('\t');
-    if (character && reading) readings.set(character, reading);
+    const [name, ...fields] = line.split('\t');
+    if (name && fields[0]) rows.set(name, fields);
   }
-  return readings;
+  return rows;
 }
