@@ -4,7 +4,7 @@
 # when a script or source changes.
 DATA_ENGINE_DIR := $(BUILD)/engine
 DATA_DICTS := $(DATA_ENGINE_DIR)/pinyin.txt $(DATA_ENGINE_DIR)/phrases.txt
-DATA_SCRIPTS := $(wildcard data/dict/*.mjs data/dict/lib/*.mjs)
+DATA_SCRIPTS := $(wildcard data/dict/*.mjs data/dict/lib/*.mjs data/dict/g2pm/*.tsv)
 DATA_UNIHAN := $(firstword $(wildcard /usr/share/unicode/Unihan_Readings.txt \
   /usr/share/unicode/Unihan_Readings.txt.bz2))
 DATA_JIEBA := $(wildcard /usr/lib/python3/dist-packages/jieba/dict.txt)

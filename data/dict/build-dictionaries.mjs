@@ -2,10 +2,12 @@
 // Builds the engine's pinyin.txt and phrases.txt from public sources:
 //   characters: Unicode's Unihan readings (kMandarin first for common
 //     characters), then pinyin-data; rare characters lead with the reading
-//     of their words in pinyin-pro's data;
+//     the g2pM model expects of them, or that of their words in pinyin-pro's
+//     data;
 //   words: CC-CEDICT and phrase-pinyin-data, weighed with Unihan's
 //   kHanyuPinlu reading counts and jieba's word counts.
 // Usage: node dict/build-dictionaries.mjs OUTDIR
+//        node dict/build-dictionaries.mjs --model-candidates > WORDS
 // Output is a pure function of the installed sources: same input, same bytes.
 import { mkdirSync, renameSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
@@ -13,8 +15,8 @@ import path from 'node:path';
 import { BUILTIN_WORDS } from './lib/builtin-words.mjs';
 import { fromMarked, fromNumbered, key, sameReading, toMarked } from './lib/readings.mjs';
 import {
-  loadCedict, loadPinyinPackageData, loadPinyinProSurnames, loadPinyinProWords, loadUnihan, loadWordFrequencies,
-  packageVersion,
+  loadCedict, loadModelReadings, loadModelWordReadings, loadPinyinPackageData, loadPinyinProSurnames,
+  loadPinyinProWords, loadUnihan, loadWordFrequencies, packageVersion,
 } from './lib/sources.mjs';
 
 const FIRST_HAN = 0x4e00;
@@ -34,8 +36,17 @@ const unique = (list) => [...new Map(list.map((s) => [key(s), s])).values()];
 // round: dé lives in the listed words (得到, 获得), and on its own after a
 // verb it is the particle de (跑得快, 大得多). 什 is read shén only in 什么
 // and its compounds, all listed; everywhere else, names and transliterations
-// included (什锦, 布尔什维克, 什切青), it is shí.
-const FREE_STANDING = { 子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de', 什: 'shí' };
+// included (什锦, 布尔什维克, 什切青), it is shí. Some characters are read one
+// way mostly in listed words and another alone, whatever reading
+// encyclopedic text gives them most: 差 chā in 差别, 误差, alone chà (很差);
+// 劲 jìng in 强劲, alone jìn (有劲); 挑 tiǎo in 挑战, alone tiāo (挑一个); 弹
+// dàn in 子弹, 导弹, alone tán (弹钢琴); 薄 bó in 薄弱, alone báo (很薄); 尽 jǐn
+// in 尽管, 尽量, alone jìn (尽一切). 率 is shuài in 率领 and 率先, but as
+// "rate" it forms new words freely (使用率, 压缩率): lǜ.
+const FREE_STANDING = {
+  子: 'zǐ', 长: 'cháng', 匙: 'chí', 卜: 'bǔ', 得: 'de', 什: 'shí',
+  差: 'chà', 劲: 'jìn', 挑: 'tiāo', 弹: 'tán', 薄: 'báo', 尽: 'jìn', 率: 'lǜ',
+};
 
 // Below this many Pinlu counts the frequency dictionary has seen a
 // character too seldom for its counts (or kMandarin, which follows them) to
@@ -50,11 +61,15 @@ const ROOT_WORD_MAJORITY = 0.75;
 // counts) lead with Unihan's kMandarin, the customary reading, which follows
 // the frequency counts of kHanyuPinlu. For the rest, kMandarin is often a
 // dictionary's first entry rather than the reading in use (翟 dí for the
-// surname zhái, 蛤 há for the clam gé): they lead with the reading most of
-// the words they form give them, counted by root word (below), or else with
-// the reading pinyin-pro's data gives the character alone. The other
-// readings follow in the sources' order.
-function buildCharacters(unihan, pinyinData, usage) {
+// surname zhái, 蛤 há for the clam gé). They lead with the reading the g2pM
+// model expects of the character alone (modelReadings: what it learnt from
+// labelled encyclopedic sentences, where such characters are met far more
+// often than in the frequency dictionary), when that is one of the
+// character's readings; else with the reading most of the words they form
+// give them, counted by root word (below), or else with the reading
+// pinyin-pro's data gives the character alone. The other readings follow in
+// the sources' order.
+function buildCharacters(unihan, pinyinData, usage, modelReadings) {
   const chars = new Map();
   for (let cp = FIRST_HAN; cp <= LAST_HAN; ++cp) {
     const c = String.fromCodePoint(cp);
@@ -68,7 +83,9 @@ function buildCharacters(unihan, pinyinData, usage) {
     ];
     let readings = unique(ordered.map(fromMarked).filter(Boolean));
     if (readings.length > 1 && !FREE_STANDING[c] && pinluTotal < PINLU_KNOWN) {
-      const lead = usage.rootMajority(c, ROOT_WORD_MAJORITY) ?? usage.alone.get(c);
+      const model = modelReadings.get(c);
+      const known = model && readings.some((r) => key(r) === key(model));
+      const lead = known ? model : usage.rootMajority(c, ROOT_WORD_MAJORITY) ?? usage.alone.get(c);
       if (lead) readings = unique([lead, ...readings]);
     }
     if (readings.length) chars.set(cp, readings);
@@ -294,8 +311,12 @@ function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, cha
         chosen = !common.length || rarity(pinlu, w, c) <= rarity(pinlu, w, p) ? c : p;
       }
     } else if (candidates.length > 1) {
-      if (p && candidates.some((c) => sameReading(c, p))) chosen = p;
-      else if (j && candidates.some((c) => sameReading(c, j))) chosen = candidates.find((c) => sameReading(c, j));
+      // jieba's words carry the reading of the word as it is used today,
+      // phrase-pinyin-data sometimes an older one (禁用 jīn yòng "durable"
+      // for jìn yòng "to disable").
+      const fromJieba = j && candidates.find((c) => sameReading(c, j));
+      if (fromJieba) chosen = fromJieba;
+      else if (p && candidates.some((c) => sameReading(c, p))) chosen = p;
       else {
         const plain = defaultReading(w);
         if (plain && candidates.some((c) => sameReading(c, plain))) chosen = plain;
@@ -340,6 +361,49 @@ function resolveWords(cedict, phraseData, jiebaWords, defaultReading, pinlu, cha
 // character a rare reading, is not in use and is made of common characters
 // only (子车 zǐ jū, not 万俟 mò qí) would mostly match by accident across a
 // word boundary: left out.
+// Words of jieba's (2 to 4 characters, counted at least MODEL_WORD_MIN_COUNT
+// times) that no list has and whose reading in pinyin-pro's data differs from
+// the characters' defaults only on characters the g2pM model knows as
+// polyphonic, in full tones on both sides. Such a word is a candidate; it is
+// added when the model, reading the word, gives each of those characters the
+// same syllable as pinyin-pro's data (modelWords). Two readers that rarely
+// err the same way agreeing on a minority reading is what a word list lacks
+// most: the words that carry a character's other reading (率 in 使用率 aside,
+// 为 wéi in 设为, 单 shàn in names).
+const MODEL_WORD_MIN_COUNT = 3;
+
+function modelWordCandidates(resolved, jiebaWords, freq, defaultReading, modelChars) {
+  const candidates = [];
+  for (const [w, { readings }] of jiebaWords) {
+    if (w.length < 2 || w.length > 4 || !isHanWord(w) || resolved.has(w) || readings.length !== w.length) continue;
+    if ((freq.get(w) ?? 0) < MODEL_WORD_MIN_COUNT) continue;
+    const peer = readings.map(fromMarked);
+    const plain = defaultReading(w);
+    if (peer.includes(null) || !plain) continue;
+    const differ = [];
+    let clean = true;
+    for (let i = 0; i < w.length && clean; ++i) {
+      if (key(peer[i]) === key(plain[i])) continue;
+      clean = modelChars.has(w[i]) && peer[i].tone !== 0 && plain[i].tone !== 0;
+      differ.push(i);
+    }
+    if (clean && differ.length) candidates.push({ word: w, differ, reading: peer, plain });
+  }
+  return candidates.sort((a, b) => (a.word < b.word ? -1 : a.word > b.word ? 1 : 0));
+}
+
+function addModelWords(resolved, candidates, modelWords, stats) {
+  for (const { word, differ, reading, plain } of candidates) {
+    const model = modelWords.get(word);
+    if (!model || model.length !== word.length) continue;
+    if (!differ.every((i) => { const s = fromNumbered(model[i]); return s && key(s) === key(reading[i]); })) continue;
+    const chosen = plain.slice();
+    for (const i of differ) chosen[i] = reading[i];
+    resolved.set(word, chosen);
+    ++stats.modelWords;
+  }
+}
+
 function addSurnameWords(resolved, surnames, pinlu, freq, stats) {
   const xing = fromMarked('xìng');
   for (const [name, marked] of [...surnames].sort((a, b) => (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0))) {
@@ -463,9 +527,12 @@ function writeAtomically(file, text) {
 }
 
 async function main() {
+  // --model-candidates lists the words the model is to read
+  // (data/dict/g2pm/make-readings.py --words) instead of building.
+  const listCandidates = process.argv[2] === '--model-candidates';
   const outDir = process.argv[2];
   if (!outDir) {
-    console.error('usage: build-dictionaries.mjs OUTDIR');
+    console.error('usage: build-dictionaries.mjs OUTDIR | --model-candidates');
     process.exit(2);
   }
   const unihan = loadUnihan();
@@ -473,7 +540,10 @@ async function main() {
   const cedict = await loadCedict();
 
   const jiebaWords = loadPinyinProWords();
-  const chars = buildCharacters(unihan, pinyinPackage.chars, usageEvidence(jiebaWords));
+  const modelReadings = new Map(
+    [...loadModelReadings()].map(([c, reading]) => [c, fromNumbered(reading)]).filter(([, s]) => s),
+  );
+  const chars = buildCharacters(unihan, pinyinPackage.chars, usageEvidence(jiebaWords), modelReadings);
   const gb = gb2312Characters();
   const unread = gb.filter((c) => !chars.has(c.charCodeAt(0)));
   if (gb.length < 6763 || unread.length) {
@@ -486,19 +556,25 @@ async function main() {
   const builtin = new Map(
     BUILTIN_WORDS.map(([w, syllables]) => [w, syllables.map((s) => fromNumbered(s.replace(/0$/, '5')))]),
   );
-  const stats = { rareDropped: 0, surnameWords: 0 };
+  const stats = { rareDropped: 0, surnameWords: 0, modelWords: 0 };
   const pinlu = pinluCounts(unihan);
   const freq = loadWordFrequencies();
   const resolved = resolveWords(
     cedictWords(cedict), phraseDataWords(pinyinPackage.words), jiebaWordReadings(jiebaWords), defaultReading,
     pinlu, chars, freq, stats);
   addSurnameWords(resolved, loadPinyinProSurnames(), pinlu, freq, stats);
+  const candidates = modelWordCandidates(resolved, jiebaWords, freq, defaultReading, new Set(loadModelReadings().keys()));
+  if (listCandidates) {
+    process.stdout.write(candidates.map((c) => `${c.word}\n`).join(''));
+    return;
+  }
+  addModelWords(resolved, candidates, loadModelWordReadings(), stats);
   const { needed, shields, redundant } = selectWords(resolved, builtin, chars, freq);
 
   const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}, @pinyin-pro/data ${packageVersion('@pinyin-pro/data')}`;
   const charLines = [
     '# Character readings for the Vesk engine, first reading the default.',
-    `# Generated by data/dict/build-dictionaries.mjs from Unicode Unihan (unicode-data), pinyin-data and pinyin-pro's data (npm ${versions}).`,
+    `# Generated by data/dict/build-dictionaries.mjs from Unicode Unihan (unicode-data), pinyin-data, pinyin-pro's data (npm ${versions}) and g2pM's readings (data/dict/g2pm).`,
   ];
   for (const [cp, readings] of [...chars].sort((a, b) => a[0] - b[0])) {
     const marked = readings.map(toMarked).filter(Boolean);
@@ -520,7 +596,7 @@ async function main() {
   writeAtomically(path.join(outDir, 'phrases.txt'), `${wordLines.join('\n')}\n`);
   console.log(
     `dict: ${charLines.length - 2} characters (all ${gb.length} of GB 2312), ${wordLines.length - 2} words ` +
-      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${stats.surnameWords} surname words, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
+      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${stats.surnameWords} surname words, ${stats.modelWords} confirmed by the model, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
   );
 }
 

@@ -157,14 +157,25 @@ std::optional<int32_t> UnitIndexForName(std::string_view stem) {
     return ParseDecimal(std::string_view(name).substr(5), kLastUnit);
   }
   // ü, in either case and also decomposed (u + U+0308, as some file systems
-  // store names), is written v.
-  for (std::string_view umlaut :
-       {"\xC3\xBC", "\xC3\x9C", "u\xCC\x88", "U\xCC\x88"}) {
-    for (auto at = name.find(umlaut); at != std::string::npos;
-         at = name.find(umlaut)) {
-      name.replace(at, umlaut.size(), "v");
+  // store names), is written v. One pass into a new string: no form can
+  // begin inside another, so the order of the matches does not matter.
+  std::string written;
+  written.reserve(name.size());
+  for (std::size_t at = 0; at < name.size();) {
+    const std::string_view rest = std::string_view(name).substr(at);
+    std::size_t matched = 0;
+    for (std::string_view umlaut :
+         {"\xC3\xBC", "\xC3\x9C", "u\xCC\x88", "U\xCC\x88"}) {
+      if (rest.starts_with(umlaut)) matched = umlaut.size();
+    }
+    if (matched != 0) {
+      written += 'v';
+      at += matched;
+    } else {
+      written += name[at++];
     }
   }
+  name = std::move(written);
   Syllable syllable;
   if (!name.empty() && name.back() >= '0' && name.back() <= '5') {
     syllable.pinyin = name.substr(0, name.size() - 1);

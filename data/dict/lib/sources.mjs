@@ -153,3 +153,30 @@ export function loadPinyinProSurnames() {
   const table = vm.runInNewContext(`(${src.slice(start + 'const Surnames = '.length, end + 2)})`, {}, { timeout: 10000 });
   return new Map(Object.entries(table).map(([s, r]) => [s, r.normalize('NFC').split(' ').filter(Boolean)]));
 }
+
+// The g2pM model's reading of each of its polyphonic characters alone
+// (data/dict/g2pm/readings.tsv, made by make-readings.py there and kept in
+// the repository, so that building needs neither the model nor numpy):
+// { character: numbered reading }.
+export const MODEL_READINGS = path.join(here, '..', 'g2pm', 'readings.tsv');
+export function loadModelReadings() {
+  return new Map([...readModelTable(MODEL_READINGS)].map(([c, [reading]]) => [c, reading]));
+}
+
+// The model's reading of candidate words (data/dict/g2pm/word-readings.tsv):
+// { word: [numbered syllable per character] }.
+export const MODEL_WORD_READINGS = path.join(here, '..', 'g2pm', 'word-readings.tsv');
+export function loadModelWordReadings() {
+  return new Map([...readModelTable(MODEL_WORD_READINGS)].map(([w, [reading]]) => [w, reading.split(' ')]));
+}
+
+// Lines "key<TAB>value<TAB>...", '#' comments.
+function readModelTable(file) {
+  const rows = new Map();
+  for (const line of readFileSync(file, 'utf8').split('\n')) {
+    if (!line || line.startsWith('#')) continue;
+    const [name, ...fields] = line.split('\t');
+    if (name && fields[0]) rows.set(name, fields);
+  }
+  return rows;
+}
