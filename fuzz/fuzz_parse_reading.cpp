@@ -41,6 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       nonEmpty += !piece.empty();
     }
     const auto syllables = vesk::parseReadings(text, delimiter);
+    vesk::ReadingCache cache;
+    Require(vesk::parseReadings(text, delimiter, cache) == syllables,
+            "read through a cache as parsed afresh");
+    Require(vesk::parseReadings(text, delimiter, cache) == syllables,
+            "and again from what the cache holds");
     Require(syllables.size() <= nonEmpty, "at most one syllable per piece");
     for (const vesk::Syllable& s : syllables) {
       Require(!s.pinyin.empty(), "kept syllables have a spelling");

@@ -88,7 +88,9 @@ vesk::Voice MakeVoice(const std::u16string& name, int32_t sampleRate,
   vesk::Voice voice;
   voice.name = name;
   voice.sampleRate = sampleRate;
-  voice.data = vesk::test::BuildMarkerVoice(sampleRate, units, samplesPerUnit);
+  const std::vector<uint8_t> bytes =
+      vesk::test::BuildMarkerVoice(sampleRate, units, samplesPerUnit);
+  voice.data.assign(bytes.begin(), bytes.end());
   // The table as the loader reads it.
   for (int32_t index : units) {
     const uint8_t* entry =

@@ -10,8 +10,6 @@ namespace vesk {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 struct ToneMark {
   std::string_view bytes;
   char letter;
@@ -94,12 +92,6 @@ const ToneMark* MatchToneMark(std::string_view rest) {
 
 }  // namespace
 
-std::string_view trimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 namespace {
 
 // Calls fn(piece) for every trimmed piece between delimiters, empty ones too.
@@ -123,17 +115,76 @@ std::vector<std::string_view> splitReadings(std::string_view text,
   return pieces;
 }
 
-std::vector<Syllable> parseReadings(std::string_view text, char delimiter) {
+namespace {
+
+template <typename Parse>
+std::vector<Syllable> ParsePieces(std::string_view text, char delimiter,
+                                  Parse&& parse) {
   // One allocation: there are at most as many pieces as delimiters plus one.
   std::vector<Syllable> syllables;
   syllables.reserve(
       std::size_t(std::count(text.begin(), text.end(), delimiter)) + 1);
   forEachPiece(text, delimiter, [&](std::string_view piece) {
     if (piece.empty()) return;
-    Syllable syllable = parseReading(piece);
-    if (!syllable.pinyin.empty()) syllables.push_back(std::move(syllable));
+    auto&& syllable = parse(piece);
+    if (!syllable.pinyin.empty()) {
+      syllables.push_back(std::forward<decltype(syllable)>(syllable));
+    }
   });
   return syllables;
+}
+
+}  // namespace
+
+std::vector<Syllable> parseReadings(std::string_view text, char delimiter) {
+  return ParsePieces(text, delimiter, parseReading);
+}
+
+std::vector<Syllable> parseReadings(std::string_view text, char delimiter,
+                                    ReadingCache& cache) {
+  return ParsePieces(text, delimiter,
+                     [&cache](std::string_view piece) -> const Syllable& {
+                       return cache.parse(piece);
+                     });
+}
+
+namespace {
+
+std::size_t ReadingHash(std::string_view reading) {
+  // FNV-1a: a handful of bytes, each folded in with one multiplication.
+  uint64_t hash = 0xCBF29CE484222325ULL;
+  for (const char c : reading) {
+    hash = (hash ^ uint8_t(c)) * 0x100000001B3ULL;
+  }
+  return std::size_t(hash ^ (hash >> 32));
+}
+
+}  // namespace
+
+const Syllable& ReadingCache::parse(std::string_view reading) {
+  if ((syllables_.size() + 1) * 2 > slots_.size()) grow();
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t at = ReadingHash(reading) & mask;
+  for (; slots_[at].syllable != 0; at = (at + 1) & mask) {
+    if (slots_[at].reading == reading) {
+      return syllables_[slots_[at].syllable - 1];
+    }
+  }
+  syllables_.push_back(parseReading(reading));
+  slots_[at] = Slot{reading, uint32_t(syllables_.size())};
+  return syllables_.back();
+}
+
+void ReadingCache::grow() {
+  std::vector<Slot> old(std::max<std::size_t>(1024, 2 * slots_.size()));
+  old.swap(slots_);
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.syllable == 0) continue;
+    std::size_t at = ReadingHash(slot.reading) & mask;
+    while (slots_[at].syllable != 0) at = (at + 1) & mask;
+    slots_[at] = slot;
+  }
 }
 
 std::size_t countLines(std::string_view content) {

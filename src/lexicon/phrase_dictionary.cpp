@@ -10,6 +10,7 @@ namespace vesk {
 bool PinyinLexicon::loadPhraseDictionary(const std::u16string& path) {
   const std::optional<std::string> content = readDictionaryFile(path);
   if (!content) return false;
+  ReadingCache cache;  // its keys point into content
 
   // Each new word adds at least one index edge; shared prefixes make the
   // total hard to know before, so the table still grows as it must.
@@ -27,7 +28,7 @@ bool PinyinLexicon::loadPhraseDictionary(const std::u16string& path) {
     std::u16string word = platform::Utf8ToUtf16(line.substr(0, colon));
     const std::string_view readings = trimBlanks(line.substr(colon + 1));
     if (word.empty() || readings.empty()) return;
-    Reading reading = parseReadings(readings, ' ');
+    Reading reading = parseReadings(readings, ' ', cache);
     if (reading.empty()) return;
     // The key lives as long as the lexicon: no spare capacity, and short
     // words back inside the string itself.

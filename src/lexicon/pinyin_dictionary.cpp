@@ -80,12 +80,13 @@ std::optional<CharEntry> ParseCharLine(std::string_view line) {
 bool PinyinLexicon::loadCharDictionary(const std::u16string& path) {
   const std::optional<std::string> content = readDictionaryFile(path);
   if (!content) return false;
+  ReadingCache cache;  // its keys point into content
   charReadings_.reserve(charReadings_.size() + countLines(*content));
   std::size_t stored = 0;
   forEachEntryLine(*content, [&](std::string_view line) {
     const std::optional<CharEntry> entry = ParseCharLine(line);
     if (!entry) return;
-    Reading reading = parseReadings(entry->readings, ',');
+    Reading reading = parseReadings(entry->readings, ',', cache);
     if (reading.empty()) return;
     storeChar(entry->code, std::move(reading));
     ++stored;

@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace vesk::platform {
@@ -97,10 +100,50 @@ int64_t FileSizeFromEnd(std::FILE* file);
 // Seeks an open file to an absolute 64-bit position; false on failure.
 bool SeekTo(std::FILE* file, int64_t position);
 
-// Sizes buffer to size bytes (zero-filled) for one large read. Where the
-// system allows, the memory is backed by large pages: filling a voice file's
-// worth page by page costs many times more on some virtual machines.
-void ResizeForLargeRead(std::vector<uint8_t>& buffer, std::size_t size);
+// Memory for a buffer that one large read fills (a voice file), and its
+// release. Where the system allows, a large buffer starts on a large-page
+// boundary and its whole large pages are backed by large pages: filling a
+// voice file's worth page by page costs many times more on some virtual
+// machines, and a buffer that starts anywhere loses up to two large pages
+// at its ends.
+void* AllocateForLargeRead(std::size_t size);
+void ReleaseLargeRead(void* memory, std::size_t size) noexcept;
+
+// The allocator of such a buffer: its memory comes from AllocateForLargeRead,
+// and elements of a trivial type are left uninitialised when it grows, so
+// that the bytes the read overwrites are not first written with zeros.
+template <typename T>
+struct LargeReadAllocator {
+  using value_type = T;
+
+  LargeReadAllocator() = default;
+  template <typename U>
+  LargeReadAllocator(const LargeReadAllocator<U>&) noexcept {}
+
+  T* allocate(std::size_t count) {
+    return static_cast<T*>(AllocateForLargeRead(count * sizeof(T)));
+  }
+  void deallocate(T* memory, std::size_t count) noexcept {
+    ReleaseLargeRead(memory, count * sizeof(T));
+  }
+  template <typename U>
+  void construct(U* at) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+
+  template <typename U>
+  friend bool operator==(const LargeReadAllocator&,
+                         const LargeReadAllocator<U>&) noexcept {
+    return true;
+  }
+};
+
+// The bytes of a file read whole in one read (a voice file).
+using FileBytes = std::vector<uint8_t, LargeReadAllocator<uint8_t>>;
 
 // Closes a file opened by OpenFile when its owner goes.
 struct FileCloser {
@@ -120,9 +163,9 @@ enum class ReadFailure {
 
 // Reads the whole file at path into content (std::string or
 // std::vector<uint8_t>), replacing what it held: one read into a buffer of
-// the measured size (large pages where the system allows), then whatever
-// lies beyond it (a file still growing, or one whose size cannot be told,
-// such as a pipe). content is left empty on failure.
+// the measured size, then whatever lies beyond it (a file still growing, or
+// one whose size cannot be told, such as a pipe). content is left empty on
+// failure.
 template <typename Bytes>
 ReadFailure ReadFileInto(const std::u16string& path, Bytes& content,
                          uint64_t sizeLimit = UINT64_MAX);

@@ -6,16 +6,6 @@
 
 namespace vesk::platform {
 
-namespace {
-
-// Voice files are large enough for the page-filling cost to matter.
-void SizeFor(std::vector<uint8_t>& content, std::size_t size) {
-  ResizeForLargeRead(content, size);
-}
-void SizeFor(std::string& content, std::size_t size) { content.resize(size); }
-
-}  // namespace
-
 template <typename Bytes>
 ReadFailure ReadFileInto(const std::u16string& path, Bytes& content,
                          uint64_t sizeLimit) {
@@ -34,7 +24,7 @@ ReadFailure ReadFileInto(const std::u16string& path, Bytes& content,
     }
     // A file too large for memory is a file that cannot be read.
     try {
-      SizeFor(content, std::size_t(size));
+      content.resize(std::size_t(size));
     } catch (const std::bad_alloc&) {
       return failed(ReadFailure::kCannotRead);
     }

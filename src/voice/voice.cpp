@@ -17,7 +17,7 @@ using voicefile::kMinimumFileSize;
 constexpr int64_t kTableStart = int64_t(voicefile::kTableOffset);
 constexpr int64_t kEntrySize = int64_t(voicefile::kEntrySize);
 
-uint32_t ReadU32(const std::vector<uint8_t>& bytes, std::size_t at) {
+uint32_t ReadU32(const platform::FileBytes& bytes, std::size_t at) {
   return voicefile::ReadU32(bytes.data() + at);
 }
 
@@ -28,7 +28,7 @@ std::u16string Decimal(std::size_t value) {
 
 // Walks the unit table while each entry lies before the lowest accepted
 // unit offset; the entry count is not stored.
-void ScanUnitTable(const std::vector<uint8_t>& data,
+void ScanUnitTable(const platform::FileBytes& data,
                    std::map<int32_t, UnitEntry>& units) {
   const int64_t size = int64_t(data.size());
   if (size < kTableStart + kEntrySize) return;
@@ -74,7 +74,7 @@ bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
   if (size >= kMaximumFileSize) return fail(u"语音库文件过大: ");
   if (!platform::SeekTo(file.get(), 0)) return fail(u"读取语音库文件失败: ");
   try {
-    platform::ResizeForLargeRead(data, std::size_t(size));
+    data.resize(std::size_t(size));  // not zero-filled: the read fills it
   } catch (const std::bad_alloc&) {
     return fail(u"读取语音库文件失败: ");
   }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace vesk {
 
 // Where a unit's PCM lies in the voice file's bytes.
@@ -23,7 +25,7 @@ struct Voice {
   std::u16string path;
   int32_t sampleRate = 0;
   std::map<int32_t, UnitEntry> units;
-  std::vector<uint8_t> data;
+  platform::FileBytes data;  // the whole file, read in one read
 
   // A copy of units with one slot per index below kIndexedUnitLimit (every
   // syllable, letter and pause unit), so that the worker's lookups cost no

@@ -40,6 +40,39 @@ TEST(ParseReadings, SkipsEmptyPiecesAndKeepsOrder) {
   EXPECT_TRUE(parseReadings(" , , ", ',').empty());
 }
 
+// A load parses each distinct reading once through its cache: whatever the
+// cache holds, every list reads as parsed afresh, however often a reading
+// comes back and however far the cache has grown.
+TEST(ParseReadings, ThroughACacheReadAsParsedAfresh) {
+  const std::vector<std::string> lists = {
+      " zhōng ,, zhòng ,", "ZHŌNG,Zhōng,zhong1", "lǜ,lü,lv,ńg,m\xCC\x80",
+      "zhōng guó  # note", "\xC3,\xE1\xB8,ḿ,āà", " , , ",
+  };
+  ReadingCache cache;
+  for (int round = 0; round < 3; ++round) {
+    for (const std::string& list : lists) {
+      for (char delimiter : {',', ' '}) {
+        EXPECT_EQ(parseReadings(list, delimiter, cache),
+                  parseReadings(list, delimiter))
+            << list;
+      }
+    }
+  }
+  // Thousands of distinct readings, then each again from other bytes with
+  // the same content: the same syllables, in a grown table.
+  std::vector<std::string> readings;
+  for (int i = 0; i < 5000; ++i) {
+    readings.push_back("x" + std::to_string(i) + (i % 3 == 0 ? "ǎ" : "ü"));
+  }
+  const std::vector<std::string> copies = readings;
+  for (const std::string& reading : readings) {
+    EXPECT_EQ(cache.parse(reading), parseReading(reading)) << reading;
+  }
+  for (const std::string& reading : copies) {
+    EXPECT_EQ(cache.parse(reading), parseReading(reading)) << reading;
+  }
+}
+
 TEST(ParseReading, EveryToneMarkRow) {
   const struct {
     const char* bytes;

@@ -50,6 +50,30 @@ TEST(FileSizeFromEnd, ReportsSizesBeyond32Bits) {
   EXPECT_FALSE(SeekTo(file.get(), -1));
 }
 
+// A voice file's buffer is not zero-filled when it grows, but it is still a
+// vector: what it held survives growth past a large buffer, copies and
+// assignments compare equal, and its memory goes back as it came.
+TEST(FileBytes, KeepsItsBytesThroughGrowthCopiesAndRelease) {
+  FileBytes bytes;
+  bytes.assign({1, 2, 3});
+  const std::size_t large = (std::size_t(5) << 20) + 3;
+  bytes.resize(large);
+  ASSERT_EQ(bytes.size(), large);
+  EXPECT_EQ(bytes[0], 1);
+  EXPECT_EQ(bytes[2], 3);
+  bytes.back() = 7;
+  const FileBytes copy = bytes;
+  EXPECT_EQ(copy, bytes);
+  bytes.resize(2);
+  bytes.resize(4, 9);
+  EXPECT_EQ(bytes, (FileBytes{1, 2, 9, 9}));
+  bytes.shrink_to_fit();
+  EXPECT_EQ(bytes.capacity(), 4u);
+  bytes.clear();
+  bytes.shrink_to_fit();
+  EXPECT_EQ(bytes.capacity(), 0u);
+}
+
 TEST(ReadWholeFile, ReadsEveryByte) {
   test::TempDir dir;
   const std::string bytes("\0\1\2\xFF zz", 7);

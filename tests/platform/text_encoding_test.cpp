@@ -29,6 +29,34 @@ TEST(Utf8ToUtf16, DecodesValidSequencesOfEveryLength) {
             std::u16string(u"a\0b", 3));
 }
 
+// Short text is decoded on the stack and long text in place: every length
+// across the change decodes the same, whichever sequence straddles it.
+TEST(Utf8ToUtf16, DecodesAlikeOnBothSidesOfTheShortTextLength) {
+  const struct {
+    std::string_view utf8;
+    std::u16string_view utf16;
+  } pieces[] = {
+      {"a", u"a"},
+      {"\xE4\xB8\xAD", u"\u4E2D"},
+      {"\xFF", u"\uFFFD"},
+      {"\xC3\xBC", u"\u00FC"},
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},
+      {"\xED\x9F\xBF", u"\uD7FF"},
+  };
+  for (std::size_t first = 0; first < std::size(pieces); ++first) {
+    std::string utf8;
+    std::u16string utf16;
+    for (std::size_t k = first; utf8.size() < 160; ++k) {
+      utf8 += pieces[k % std::size(pieces)].utf8;
+      utf16 += pieces[k % std::size(pieces)].utf16;
+      ASSERT_EQ(Utf8ToUtf16(utf8), utf16) << utf8.size() << " bytes";
+    }
+    // Cut inside a last sequence: one replacement, short or long.
+    utf8 += "\xE4\xB8";
+    EXPECT_EQ(Utf8ToUtf16(utf8), utf16 + R);
+  }
+}
+
 TEST(Utf8ToUtf16, EachInvalidByteBecomesOneReplacement) {
   EXPECT_EQ(Decode({0x80}), std::u16string{R});
   EXPECT_EQ(Decode({0xBF, 0x41}), (std::u16string{R, u'A'}));

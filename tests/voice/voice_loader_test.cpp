@@ -67,7 +67,7 @@ TEST(VoiceLoader, SpecimenFileOf44BytesYieldsOneUnit) {
   ASSERT_EQ(voice.units.size(), 1u);
   EXPECT_EQ(voice.units.at(0).offset, 40u);
   EXPECT_EQ(voice.units.at(0).length, 4u);
-  EXPECT_EQ(voice.data, bytes);
+  EXPECT_EQ(std::vector<uint8_t>(voice.data.begin(), voice.data.end()), bytes);
   EXPECT_EQ(loader.lines,
             (std::vector<Logged>{{1, U16("加载语音库 v: 1 条目")}}));
 }

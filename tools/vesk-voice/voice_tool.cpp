@@ -602,7 +602,7 @@ std::optional<LoadedVoice> LoadVoiceLibrary(const std::filesystem::path& path,
   for (const auto& [index, entry] : voice.units) {
     loadedVoice.units[index] = {entry.offset, entry.length};
   }
-  loadedVoice.data = std::move(voice.data);
+  loadedVoice.data.assign(voice.data.begin(), voice.data.end());
   return loadedVoice;
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -33,19 +34,25 @@ bool SeekTo(std::FILE* file, int64_t position) {
          ::fseeko(file, off_t(position), SEEK_SET) == 0;
 }
 
-void ResizeForLargeRead(std::vector<uint8_t>& buffer, std::size_t size) {
-  constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
-  buffer.clear();
-  buffer.reserve(size);
-  // Only whole large pages inside the buffer are advised; memory around it
-  // keeps its pages.
-  const auto start = reinterpret_cast<uintptr_t>(buffer.data());
-  const uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
-  const uintptr_t last = (start + size) & ~(kLargePage - 1);
-  if (last > first) {
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+namespace {
+constexpr std::size_t kLargePage = std::size_t(2) << 20;
+}  // namespace
+
+void* AllocateForLargeRead(std::size_t size) {
+  if (size < kLargePage) return ::operator new(size);
+  void* memory = ::operator new(size, std::align_val_t(kLargePage));
+  // Only whole large pages inside the buffer are advised: a last page that
+  // the buffer only begins would make the whole page resident.
+  madvise(memory, size & ~(kLargePage - 1), MADV_HUGEPAGE);
+  return memory;
+}
+
+void ReleaseLargeRead(void* memory, std::size_t size) noexcept {
+  if (size < kLargePage) {
+    ::operator delete(memory, size);
+  } else {
+    ::operator delete(memory, size, std::align_val_t(kLargePage));
   }
-  buffer.resize(size);
 }
 
 }  // namespace vesk::platform

@@ -73,28 +73,40 @@ constexpr char16_t kEscapedByte = 0xDC00;
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+namespace {
+
+// Decodes utf8 into out, which has room for utf8.size() units: no sequence
+// gives more units than it has bytes. Returns the number of units written.
+std::size_t DecodeUtf8(std::string_view utf8, char16_t* out) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
   const std::size_t size = utf8.size();
+  char16_t* const start = out;
   std::size_t i = 0;
   while (i < size) {
     const uint8_t first = bytes[i];
     if (first < 0x80) {
-      out += char16_t(first);
+      *out++ = char16_t(first);
       ++i;
+      continue;
+    }
+    // Chinese text is almost all three-byte sequences with the full range
+    // of second bytes (E1..EC, EE, EF): taken without the general walk.
+    if (first >= 0xE1 && first <= 0xEF && first != 0xED && i + 3 <= size &&
+        IsContinuation(bytes[i + 1]) && IsContinuation(bytes[i + 2])) {
+      *out++ = char16_t(((first & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) |
+                        (bytes[i + 2] & 0x3F));
+      i += 3;
       continue;
     }
     const LeadInfo lead = Lead(first);
     if (lead.length == 0) {
-      out += kReplacement;
+      *out++ = kReplacement;
       ++i;
       continue;
     }
     if (i + lead.length > size) {
-      out += kReplacement;  // the input ends inside: the rest is one, as
-      break;                // the Windows converter has it
+      *out++ = kReplacement;  // the input ends inside: the rest is one, as
+      break;                  // the Windows converter has it
     }
     char32_t code = first & (0xFF >> (lead.length + 1));
     std::size_t used = 1;
@@ -114,17 +126,33 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     }
     i += used;
     if (!complete) {
-      out += kReplacement;  // the invalid bytes just skipped
+      *out++ = kReplacement;  // the invalid bytes just skipped
       continue;
     }
     if (code >= 0x10000) {
       code -= 0x10000;
-      out += char16_t(0xD800 + (code >> 10));
-      out += char16_t(0xDC00 + (code & 0x3FF));
+      *out++ = char16_t(0xD800 + (code >> 10));
+      *out++ = char16_t(0xDC00 + (code & 0x3FF));
     } else {
-      out += char16_t(code);
+      *out++ = char16_t(code);
     }
   }
+  return std::size_t(out - start);
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  // Short text (a dictionary word, a name) is decoded on the stack and
+  // copied once at its exact size, so a short result never touches the
+  // heap; longer text is decoded in place and cut to size.
+  constexpr std::size_t kShortText = 64;
+  if (utf8.size() <= kShortText) {
+    char16_t units[kShortText];
+    return std::u16string(units, DecodeUtf8(utf8, units));
+  }
+  std::u16string out(utf8.size(), u'\0');
+  out.resize(DecodeUtf8(utf8, out.data()));
   return out;
 }
 

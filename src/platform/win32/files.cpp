@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -34,8 +35,10 @@ bool SeekTo(std::FILE* file, int64_t position) {
          _fseeki64(file, position, SEEK_SET) == 0;
 }
 
-void ResizeForLargeRead(std::vector<uint8_t>& buffer, std::size_t size) {
-  buffer.resize(size);
+void* AllocateForLargeRead(std::size_t size) { return ::operator new(size); }
+
+void ReleaseLargeRead(void* memory, std::size_t size) noexcept {
+  ::operator delete(memory, size);
 }
 
 }  // namespace vesk::platform
