@@ -5,7 +5,6 @@
 // measured through /proc where there is one (Linux, and Wine, whose
 // programs see the Unix root and its process's /proc/self); elsewhere the
 // inputs are still spoken and the measurement is reported as skipped.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,17 +63,6 @@ bool ResetPeakRss() {
   clear << "5";
   clear.flush();
   return bool(clear);
-}
-
-// The threads of this process, or -1 where /proc/self/task cannot tell.
-int ThreadCount() {
-  DIR* tasks = ::opendir("/proc/self/task");
-  if (tasks == nullptr) return -1;
-  int count = 0;
-  while (const dirent* entry = ::readdir(tasks))
-    count += entry->d_name[0] != '.';
-  ::closedir(tasks);
-  return count;
 }
 
 // A host that only counts what it receives and waits for completions.

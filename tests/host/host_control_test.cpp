@@ -61,6 +61,7 @@ class HostControlTest : public ::testing::Test {
 };
 
 TEST_F(HostControlTest, StopFromInsidePlayCallbackEndsTheUtterance) {
+  const int threadsBefore = ThreadCount();
   std::atomic<int> stops{0};
   std::promise<void> stopped;
   SetPlayHook([&](const PlayCall& call) {
@@ -78,6 +79,10 @@ TEST_F(HostControlTest, StopFromInsidePlayCallbackEndsTheUtterance) {
   EXPECT_EQ(first.size(), 1u);
   EXPECT_FALSE(HasCompletion(first));
   EXPECT_TRUE(HasCompletion(PlaysOf(2)));
+  // Both workers are gone once the engine is: the second joined, the first,
+  // which let itself go, left by itself.
+  library->Uninitialize();
+  EXPECT_TRUE(WaitForThreadCountAtMost(threadsBefore));
 }
 
 TEST_F(HostControlTest, SpeakFromInsidePlayCallbackReplacesTheUtterance) {

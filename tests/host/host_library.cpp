@@ -5,6 +5,7 @@
 #else
 #include <dlfcn.h>
 #endif
+#include <dirent.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -249,6 +250,32 @@ bool WaitForPlays(std::size_t count, std::chrono::milliseconds limit) {
   std::unique_lock lock(r.mutex);
   return r.changed.wait_for(lock, limit,
                             [&] { return r.plays.size() >= count; });
+}
+
+int ThreadCount() {
+  DIR* tasks = ::opendir("/proc/self/task");
+  if (tasks == nullptr) return -1;
+  int count = 0;
+  while (const dirent* entry = ::readdir(tasks))
+    count += entry->d_name[0] != '.';
+  ::closedir(tasks);
+  return count;
+}
+
+bool WaitForThreadCountAtMost(int count, std::chrono::milliseconds limit) {
+#if defined(_WIN32)
+  (void)count;
+  (void)limit;
+  return true;
+#else
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (int now = ThreadCount(); now > count; now = ThreadCount()) {
+    if (now < 0) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+#endif
 }
 
 }  // namespace vesk::test

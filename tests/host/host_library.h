@@ -130,4 +130,17 @@ bool WaitForCompletion(std::chrono::milliseconds limit = kHangLimit);
 bool WaitForPlays(std::size_t count,
                   std::chrono::milliseconds limit = kHangLimit);
 
+// --- Threads of this process ---
+
+// The threads of this process, or -1 where /proc/self/task cannot tell.
+int ThreadCount();
+// Waits until the process runs at most count threads: a worker that let
+// itself go (Stop from inside the play callback) has left. A test must not
+// end before that, or LeakSanitizer's walk over the threads at exit may meet
+// it half gone and crash. True at once where threads cannot be counted and
+// on Windows, whose loader winds such threads down itself; false on the
+// limit.
+bool WaitForThreadCountAtMost(int count,
+                              std::chrono::milliseconds limit = kHangLimit);
+
 }  // namespace vesk::test

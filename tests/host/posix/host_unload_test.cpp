@@ -66,6 +66,7 @@ TEST_F(HostUnloadTest, WhileAnUtteranceIsRunning) {
 }
 
 TEST_F(HostUnloadTest, AfterStopFromInsideThePlayCallback) {
+  const int threadsBefore = ThreadCount();
   std::atomic<int> calls{0};
   std::promise<void> stopped;
   SetPlayHook([&](const PlayCall&) {
@@ -82,6 +83,7 @@ TEST_F(HostUnloadTest, AfterStopFromInsideThePlayCallback) {
   // The detached worker may still be on its way out: the code stays mapped.
   EXPECT_TRUE(StillLoaded(library.libraryPath()));
   SetPlayHook({});
+  EXPECT_TRUE(WaitForThreadCountAtMost(threadsBefore));
 }
 
 }  // namespace
