@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <unistd.h>
 #endif
 #include <dirent.h>
 
@@ -262,20 +263,25 @@ int ThreadCount() {
   return count;
 }
 
-bool WaitForThreadCountAtMost(int count, std::chrono::milliseconds limit) {
+int CurrentThreadId() {
 #if defined(_WIN32)
-  (void)count;
-  (void)limit;
-  return true;
+  return -1;
 #else
+  return int(::gettid());
+#endif
+}
+
+bool WaitForThreadToEnd(int threadId, std::chrono::milliseconds limit) {
+  if (threadId < 0) return true;
+  const std::filesystem::path task =
+      "/proc/self/task/" + std::to_string(threadId);
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (int now = ThreadCount(); now > count; now = ThreadCount()) {
-    if (now < 0) return true;
+  std::error_code error;
+  while (std::filesystem::exists(task, error)) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
-#endif
 }
 
 }  // namespace vesk::test

@@ -134,13 +134,15 @@ bool WaitForPlays(std::size_t count,
 
 // The threads of this process, or -1 where /proc/self/task cannot tell.
 int ThreadCount();
-// Waits until the process runs at most count threads: a worker that let
-// itself go (Stop from inside the play callback) has left. A test must not
-// end before that, or LeakSanitizer's walk over the threads at exit may meet
-// it half gone and crash. True at once where threads cannot be counted and
-// on Windows, whose loader winds such threads down itself; false on the
-// limit.
-bool WaitForThreadCountAtMost(int count,
-                              std::chrono::milliseconds limit = kHangLimit);
+// The calling thread's system id, or -1 where the host cannot tell it
+// (Windows).
+int CurrentThreadId();
+// Waits until the thread with that id has ended: a worker that let itself
+// go (Stop from inside the play callback) has left. A test must not end
+// before that, or LeakSanitizer's walk over the threads at exit may meet it
+// half gone and crash. True at once for the id -1 (Windows, whose loader
+// winds such threads down itself); false on the limit.
+bool WaitForThreadToEnd(int threadId,
+                        std::chrono::milliseconds limit = kHangLimit);
 
 }  // namespace vesk::test

@@ -66,11 +66,12 @@ TEST_F(HostUnloadTest, WhileAnUtteranceIsRunning) {
 }
 
 TEST_F(HostUnloadTest, AfterStopFromInsideThePlayCallback) {
-  const int threadsBefore = ThreadCount();
   std::atomic<int> calls{0};
+  std::atomic<int> worker{-1};
   std::promise<void> stopped;
   SetPlayHook([&](const PlayCall&) {
     if (calls++ == 0) {
+      worker = CurrentThreadId();
       library->Stop();  // detaches the worker
       stopped.set_value();
     }
@@ -83,7 +84,7 @@ TEST_F(HostUnloadTest, AfterStopFromInsideThePlayCallback) {
   // The detached worker may still be on its way out: the code stays mapped.
   EXPECT_TRUE(StillLoaded(library.libraryPath()));
   SetPlayHook({});
-  EXPECT_TRUE(WaitForThreadCountAtMost(threadsBefore));
+  EXPECT_TRUE(WaitForThreadToEnd(worker));
 }
 
 }  // namespace
