@@ -47,11 +47,13 @@ void* AllocateForLargeRead(std::size_t size) {
   return memory;
 }
 
+// The unsized forms: compilers that do not enable sized deallocation by
+// default (clang) have no declaration of the sized ones.
 void ReleaseLargeRead(void* memory, std::size_t size) noexcept {
   if (size < kLargePage) {
-    ::operator delete(memory, size);
+    ::operator delete(memory);
   } else {
-    ::operator delete(memory, size, std::align_val_t(kLargePage));
+    ::operator delete(memory, std::align_val_t(kLargePage));
   }
 }
 

@@ -37,8 +37,8 @@ bool SeekTo(std::FILE* file, int64_t position) {
 
 void* AllocateForLargeRead(std::size_t size) { return ::operator new(size); }
 
-void ReleaseLargeRead(void* memory, std::size_t size) noexcept {
-  ::operator delete(memory, size);
+void ReleaseLargeRead(void* memory, std::size_t) noexcept {
+  ::operator delete(memory);
 }
 
 }  // namespace vesk::platform
