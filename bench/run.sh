@@ -88,6 +88,9 @@ emit espeak.cpu_s "$cpu"
 emit espeak.audio_s_per_cpu_s "$(awk -v a="$audio" -v c="$cpu" 'BEGIN {printf "%.6g", a / c}')"
 rm -f "$out/espeak.tmp" "$out/espeak.wav"
 
+echo "bench: speaking pace of each voice"
+"$root/bench/voice_pace.sh" "$engine" "$corpus" "$build/tools/vesk-say/vesk-say" | tee -a "$out/pace.txt"
+
 echo "bench: speech-dispatcher modules, SPEAK to the first audio block and to END"
 [[ -x $build/tools/sd-vesk/sd_vesk ]] || fail "no $build/tools/sd-vesk/sd_vesk"
 printf 'VeskEngine "%s"\n' "$engine" >"$out/vesk.conf"

@@ -3,9 +3,10 @@
 #                                 install rules), the Speech Dispatcher module
 #                                 where its folder installs it
 #   <libdir>/vesk/                the engine directory: libvesksynth.so,
-#                                 pinyin.txt, phrases.txt, the default voice
+#                                 pinyin.txt, phrases.txt, the voices
 #   include/vesksynth.h           the host interface
-#   share/doc/vesk/               README, LICENSE, the data's attribution
+#   share/doc/vesk/               README, LICENSE, the data's attribution,
+#                                 copyright (machine-readable, for Debian)
 #   share/man/man1/               the tools' manual pages, from their --help
 # Every tool finds the engine directory relative to itself, so the tree may be
 # installed under any prefix or DESTDIR.
@@ -23,7 +24,7 @@ install(CODE "
     file(INSTALL \${vesk_engine_data} DESTINATION \"${vesk_engine_destination}\")
   endif()")
 
-install(FILES README.md LICENSE data/DATA-NOTICE.txt
+install(FILES README.md LICENSE data/DATA-NOTICE.txt dist/copyright
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Manual pages from each tool's --help and --version.
@@ -61,7 +62,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "Mandarin Chinese text-to-speech engine and command-line tools")
 set(CPACK_PACKAGE_DESCRIPTION
   "A Mandarin Chinese speech engine loaded as a speech plug-in, with its
-dictionaries, the default voice, vesk-say (speaks text aloud or into sound
+dictionaries, its voices (a native speaker's, where built, and espeak-ng's),
+vesk-say (speaks text aloud or into sound
 files), vesk-pinyin and vesk-voice.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)

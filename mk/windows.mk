@@ -43,9 +43,10 @@ test-windows-only:
 	@VESK_TEST_ENGINE_DATA=$(BUILD)/engine tests/windows/run-tests.sh build-win32 build-win64
 
 # One zip per architecture: a folder holding the DLL with its dictionaries and
-# the default voice, as a host loads them, and a README for the installer.
+# every voice built, as a host loads them, and a README for the installer.
 WIN_DIST_DATA = $(BUILD)/engine/pinyin.txt $(BUILD)/engine/phrases.txt \
-  $(BUILD)/engine/$(VOICE_NAME).vl
+  $(BUILD)/engine/*.vl
+WIN_DIST_VOICES = $(shell cd $(BUILD)/engine 2>/dev/null && ls *.vl | sed 's/\.vl$$//' | paste -sd, | sed 's/,/, /g')
 
 dist: windows data voice
 	@set -e; for pair in x86:build-win32:i686 x64:build-win64:x86_64; do \
@@ -56,7 +57,7 @@ dist: windows data voice
 	  cp $(WIN_DIST_DATA) $$stage/; \
 	  for f in data/DATA-NOTICE.txt:DATA-NOTICE.txt LICENSE:LICENSE.txt; do sed 's/$$/\r/' $${f%%:*} > $$stage/$${f#*:}; done; \
 	  sed -e "s/@VERSION@/$(WIN_VERSION)/g" -e "s/@ARCH@/$$arch/g" \
-	    -e "s/@VOICE@/$(VOICE_NAME)/g" dist/README.txt | sed 's/$$/\r/' > $$stage/README.txt; \
+	    -e "s/@VOICES@/$(WIN_DIST_VOICES)/g" dist/README.txt | sed 's/$$/\r/' > $$stage/README.txt; \
 	  rm -f out/$$name.zip; scripts/zip-folder.py out/$$name.zip $$stage; \
 	  echo "dist: out/$$name.zip"; \
 	done

@@ -21,6 +21,11 @@ done
 engine=$(dirname "$(find "$root/usr/lib" -name libvesksynth.so | head -1)")
 ls "$engine"
 "$root/usr/bin/vesk-say" --engine "$engine" --info
+# A voice under CC BY-SA travels with its attribution.
+if ls "$engine" | grep -q '王琛女声\.vl'; then
+  grep -q 'Chen Wang' "$root/usr/share/doc/vesk/copyright" ||
+    { echo "check-deb: the copyright file does not credit the human voice's speaker"; exit 1; }
+fi
 dpkg --root="$root" --force-script-chrootless --force-not-root -r "$package" >/dev/null
 left=$(find "$root" -path "$root/var" -prune -o -type f -print)
 if [ -n "$left" ]; then

@@ -29,6 +29,7 @@ build_group=(
 data_group=(
   espeak-ng espeak-ng-data libespeak-ng-dev unicode-data manpages-zh
   bzip2 python3-jieba
+  praat python3-numpy python3-scipy python3-soundfile python3-matplotlib
 )
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   data_group+=(nodejs npm)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the default voice from espeak-ng's Mandarin voice: every syllable the
-# dictionaries use in all five tones, the 26 letter names and a short pause,
-# each unit trimmed of its silence and faded at the cuts so that the units,
-# played back to back, join into fluent speech.
+# Builds the espeak-ng voice: every syllable the dictionaries use in all five
+# tones, the 26 letter names and a short pause. espeak-ng's Mandarin voice
+# says every syllable at nearly one pitch, so each unit is re-synthesised
+# (PSOLA, with Praat) on its tone's contour; then every unit is trimmed of its
+# silence and faded at the cuts so that the units, played back to back, join
+# into fluent speech.
 #
 #   data/voice/build-default-voice.sh TOOLS_DIR ENGINE_DIR [NAME]
 #
@@ -13,6 +15,7 @@ set -euo pipefail
 tools=${1:?usage: $0 TOOLS_DIR ENGINE_DIR [NAME]}
 engine=${2:?usage: $0 TOOLS_DIR ENGINE_DIR [NAME]}
 name=${3:-电子男声}
+here=$(cd "$(dirname "$0")" && pwd)
 
 # One speed and pitch for every unit, so the voice stays even. Isolated
 # syllables come out long; a little above espeak-ng's normal speed gives a
@@ -37,7 +40,9 @@ trap 'rm -rf "$work"' EXIT
 "$tools/vesk-voice" syllables --espeak "${dicts[@]}" > "$work/list.txt"
 "$tools/vesk-voice-espeak" --voice cmn-latn-pinyin --speed "$speed" \
   --pitch "$pitch" -o "$work/units" "$work/list.txt"
-"$tools/vesk-voice" build "$work/units" -o "$engine/$name.vl" --rate "$rate" \
+(cd "$here" && /usr/bin/python3 -m voicebuild tones --units "$work/units" \
+  --out "$work/toned" --work "$work/tones")
+"$tools/vesk-voice" build "$work/toned" -o "$engine/$name.vl" --rate "$rate" \
   --trim --fade-ms 5 --highpass 60 --normalize -3 --pause-ms "$pause_ms" \
   "${dicts[@]}"
 echo "build-default-voice: $engine/$name.vl in $((SECONDS - started)) s"

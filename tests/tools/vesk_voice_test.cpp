@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 #include <set>
+#include <sstream>
 
 #include "frontend/phonetic_tables.h"
 #include "frontend/syllable.h"
@@ -318,6 +319,19 @@ TEST_F(VeskVoiceTool, BuildsAVoiceThatInfoDescribesAndExtractGivesBack) {
   ASSERT_EQ(extractNumber.exitCode, 0) << extractNumber.err;
   EXPECT_EQ(ReadWav16(byNumber, rate),
             vt::UnitSamples(*voice, SyllableUnitIndex("ma", 0)));
+
+  // Every unit at once, under the names build reads back.
+  const auto folder = scratch.path() / "all";
+  const ToolRun extractAll = RunVoiceTool(
+      {"extract", output.string(), "--all", "-o", folder.string()}, scratch);
+  ASSERT_EQ(extractAll.exitCode, 0) << extractAll.err;
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"zhong1.wav", "ma0.wav", "lv4.wav",
+                                          "letter-a.wav", "pause.wav"}));
+  EXPECT_EQ(ReadWav16(folder / "zhong1.wav", rate), zhong);
 }
 
 TEST_F(VeskVoiceTool, RefusesTwoRecordingsOfOneUnit) {
@@ -361,6 +375,16 @@ TEST_F(VeskVoiceTool, ReportsWhatTheDictionariesNeedAndTheVoiceLacks) {
       scratch);
   ASSERT_EQ(syllables.exitCode, 0) << syllables.err;
   EXPECT_EQ(syllables.out, "ma\nshang\nzhong\n");
+
+  const ToolRun toned = RunVoiceTool({"syllables", "--toned", "--dict",
+                                      chars.string(), "--dict", words.string()},
+                                     scratch);
+  ASSERT_EQ(toned.exitCode, 0) << toned.err;
+  std::set<std::string> units;
+  std::istringstream lines(toned.out);
+  for (std::string line; std::getline(lines, line);) units.insert(line);
+  EXPECT_EQ(units,
+            (std::set<std::string>{"ma3", "shang4", "zhong1", "zhong4"}));
 }
 
 TEST_F(VeskVoiceTool, RejectsBadNumbersAndMissingArguments) {
@@ -375,6 +399,9 @@ TEST_F(VeskVoiceTool, RejectsBadNumbersAndMissingArguments) {
            {"build", dir},
            {"info"},
            {"extract", output},
+           {"extract", output, "--all"},
+           {"extract", output, "ma1", "--all", "-o", dir},
+           {"syllables", "--toned"},
            {"frobnicate"},
            {}}) {
     const ToolRun run = RunVoiceTool(args, scratch);

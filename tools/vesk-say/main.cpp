@@ -318,8 +318,9 @@ int main(int argc, char** argv) {
       "vesk-say: speaks Chinese text aloud, or into a sound file, with the "
       "Vesk engine"};
   app.footer(
-      "The speech is 16-bit mono PCM at the voice's own sample rate: 16000 Hz "
-      "for the default voice (--list-voices shows each voice's). Without -o "
+      "The speech is 16-bit mono PCM at the voice's own sample rate: 24000 Hz "
+      "for the human voice, 16000 Hz for the espeak-ng voice (--list-voices "
+      "shows each voice's). Without -o "
       "it is played on the sound device. A .wav longer than 4 GiB is written "
       "as RF64.\n\nExit status: 0 done, 1 failed, 2 wrong command line, 128+N "
       "stopped by signal N (130 for Ctrl-C).");

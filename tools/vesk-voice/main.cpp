@@ -235,6 +235,33 @@ int RunInfo(const std::string& path,
   return 0;
 }
 
+// Every unit into a folder, one WAV file each, named as the builder reads
+// them back (zhong1.wav, letter-a.wav, pause.wav).
+int RunExtractAll(const std::string& path, const std::string& folder) {
+  std::string error;
+  const auto voice = vt::LoadVoiceLibrary(path, error);
+  if (!voice) {
+    std::cerr << "vesk-voice: " << error << "\n";
+    return 1;
+  }
+  std::error_code made;
+  std::filesystem::create_directories(folder, made);
+  std::size_t written = 0;
+  for (const auto& [index, location] : voice->units) {
+    const std::vector<int16_t> samples = vt::UnitSamples(*voice, index);
+    if (samples.empty()) continue;
+    const auto file =
+        std::filesystem::path(folder) / (vt::NameOfUnit(index) + ".wav");
+    if (!vt::WriteWav(file, samples, voice->sampleRate, error)) {
+      std::cerr << "vesk-voice: " << error << "\n";
+      return 1;
+    }
+    ++written;
+  }
+  std::cout << "wrote " << written << " units into " << folder << "\n";
+  return 0;
+}
+
 int RunExtract(const std::string& path, const std::string& unitName,
                std::string output) {
   const auto index = vt::ParseUnitArgument(unitName);
@@ -267,7 +294,24 @@ int RunExtract(const std::string& path, const std::string& unitName,
   return 0;
 }
 
-int RunSyllables(const std::vector<std::string>& dictionaries, bool espeak) {
+// The toned units the dictionaries' readings need, one name a line (zhong1,
+// ma0): what a voice's coverage is counted against.
+int RunToneUnits(const std::vector<std::string>& dictionaries) {
+  vt::DictionaryNeeds needs;
+  std::string error;
+  if (!vt::CollectDictionaryNeeds(Paths(dictionaries), needs, error)) {
+    std::cerr << "vesk-voice: " << error << "\n";
+    return 1;
+  }
+  for (const int32_t index : needs.units) {
+    std::cout << vt::NameOfUnit(index) << "\n";
+  }
+  return 0;
+}
+
+int RunSyllables(const std::vector<std::string>& dictionaries, bool espeak,
+                 bool toned) {
+  if (toned) return RunToneUnits(dictionaries);
   std::set<std::string> syllables;
   if (dictionaries.empty()) {
     syllables.insert(vt::StandardSyllables().begin(),
@@ -364,15 +408,26 @@ int main(int argc, char** argv) {
   auto* extract =
       app.add_subcommand("extract", "Writes one unit of a voice to WAV");
   extract->add_option("file", extractPath, "Voice library (.vl)")->required();
-  extract
-      ->add_option("unit", unitName,
-                   "zhong1, ma5, lv4, letter-a, pause or a unit index")
-      ->required();
+  auto* unitOption = extract->add_option(
+      "unit", unitName, "zhong1, ma5, lv4, letter-a, pause or a unit index");
+  bool extractAll = false;
+  auto* allOption = extract->add_flag(
+      "--all", extractAll, "Every unit, into the folder given with -o");
   extract->add_option("-o,--output", extractOutput,
-                      "WAV file (default: <unit>.wav)");
+                      "WAV file (default: <unit>.wav); with --all, a folder");
+  unitOption->excludes(allOption);
+  extract->callback([&] {
+    if (!extractAll && unitName.empty()) {
+      throw CLI::RequiredError("unit (or --all)");
+    }
+    if (extractAll && extractOutput.empty()) {
+      throw CLI::RequiredError("--output with --all");
+    }
+  });
 
   std::vector<std::string> syllableDictionaries;
   bool espeak = false;
+  bool toned = false;
   auto* syllables = app.add_subcommand(
       "syllables",
       "Lists the syllables a voice needs (all standard ones, or those the "
@@ -382,6 +437,12 @@ int main(int argc, char** argv) {
   syllables->add_flag("--espeak", espeak,
                       "Print \"unit text\" lines for all five tones and the "
                       "letters, as espeak-ng's pinyin voice reads them");
+  syllables
+      ->add_flag("--toned", toned,
+                 "Print every toned unit the dictionaries' readings use "
+                 "(zhong1, ma0), one a line")
+      ->needs(syllables->get_option("--dict"))
+      ->excludes(syllables->get_option("--espeak"));
 
   if (const auto exit = vesk::tool::ParseCommandLine(app, argc, argv)) {
     return *exit;
@@ -394,7 +455,10 @@ int main(int argc, char** argv) {
     return RunBuild(directory, output, options, dictionaries, limit);
   }
   if (*info) return RunInfo(infoPath, infoDictionaries, limit);
-  if (*extract) return RunExtract(extractPath, unitName, extractOutput);
-  if (*syllables) return RunSyllables(syllableDictionaries, espeak);
+  if (*extract) {
+    return extractAll ? RunExtractAll(extractPath, extractOutput)
+                      : RunExtract(extractPath, unitName, extractOutput);
+  }
+  if (*syllables) return RunSyllables(syllableDictionaries, espeak, toned);
   return 1;
 }
