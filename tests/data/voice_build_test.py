@@ -2,8 +2,7 @@
 are known: screening flags exactly the faulty units, repair gives the wanted
 contour, and the whole build yields a voice library the tools can read.
 
-  VESK_VOICE_TOOLS=build/tools/vesk-voice PYTHONPATH=data/voice \
-      /usr/bin/python3 -m unittest tests/data/voice_build_test.py
+  VESK_VOICE_TOOLS=build/tools/vesk-voice /usr/bin/python3 tests/data/voice_build_test.py
 """
 
 import os

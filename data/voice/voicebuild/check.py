@@ -25,7 +25,7 @@ def measure_voice(tools, voice_file, work=None):
     rough = praat.track_pitch(firsts, work / "f0-rough", work, 60, 600)
     reference = contours.reference_of(
         [np.median(hz[hz > 0]) for _, hz in rough.values() if np.any(hz > 0)])
-    tracks = praat.track_pitch(paths, work / "f0", work, reference * 2 ** (-17 / 12),
+    tracks = praat.track_pitch(paths, work / "f0", work, reference * 2 ** (-15 / 12),
                                reference * 2 ** (10 / 12))
     by_tone = {t: [] for t in range(5)}
     for p in paths:

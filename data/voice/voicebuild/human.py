@@ -233,7 +233,7 @@ def check_after(plans, out_dir, work, reference):
     made = [u for u in plans if u.recording is not None]
     # Now that the speaker's range is known, a floor under her lowest tone
     # and above half her usual pitch keeps the tracker off subharmonics.
-    floor, ceiling = reference * 2 ** (-17 / 12), reference * 2 ** (10 / 12)
+    floor, ceiling = reference * 2 ** (-15 / 12), reference * 2 ** (10 / 12)
     tracks = praat.track_pitch([Path(out_dir) / f"{u.name}.wav" for u in made],
                                Path(work) / "after-f0", work, floor, ceiling)
     for u in made:

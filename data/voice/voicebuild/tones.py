@@ -21,9 +21,11 @@ SHAPES = {
     4: np.array([1.0, 0.5, -0.5, -1.8, -3.2, -4.6, -6.0, -7.2, -8.0]),
     0: contours.NEUTRAL,
 }
-# The synthetic voice's first-tone level above its own median pitch: its
-# units are spoken near the middle of its range.
-LEVEL_ABOVE_MEDIAN_ST = 3.0
+# The synthetic voice's first-tone level above its own median pitch, and how
+# much of a native speaker's range its tones span: a low male voice cannot
+# go the full octave under its first tone without croaking.
+LEVEL_ABOVE_MEDIAN_ST = 5.0
+RANGE_SCALE = 0.75
 
 
 def impose_tones(src_dir, out_dir, work):
@@ -51,7 +53,7 @@ def impose_tones(src_dir, out_dir, work):
         m = screening.measure(p.stem, tone, x, units_rate(p), t, hz, reference)
         part = shaping.Part(0.0, m.duration, m.voiced_start, m.voiced_end) \
             if m.contour.size else None
-        target = SHAPES[tone] if part is not None else None
+        target = SHAPES[tone] * RANGE_SCALE if part is not None else None
         if part is None:
             part = shaping.Part(0.0, m.duration, 0.0, m.duration)
         jobs.append(shaping.job(work / "render", p.stem, p, part, target, reference, tone,
