@@ -111,9 +111,11 @@ export const WEI4_WORDS = `
 
 // 行 háng "line, row" as a unit of text (一行, 多行, 该行, 行首, 行尾, 空行,
 // 每一行), from the same count: the words around a 行 the longest match
-// leaves alone, nearly all of them rows of a table or lines of text; and
-// the words they would take 行 from when it is xíng (该行为 "this
-// behaviour", 一行人 "the party").
+// leaves alone, nearly all of them rows of a table or lines of text; a
+// second look with these words in, KiCad's and LilyPond's documentation
+// added, gave 多个行, 双行, 各行, 重复行 and 行进行 (选中行进行排序, where the
+// word 行进 took 行), each seen three times. With them, the words they would
+// take 行 from when it is xíng (该行为 "this behaviour", 一行人 "the party").
 export const HANG_WORDS = `
 一行 多行 该行 此行 每行 每一行 整行 首行 末行 空行 新行 两行 三行 四行 几行 数行
 这一行 那一行 哪一行 上一行 下一行 前一行 后一行 同一行 另一行 最后一行
