@@ -461,8 +461,12 @@ function addHandWords(resolved, chars, stats) {
 // common word (列表中选择 "choose from the list": 中 + 选择). The longest
 // match then needs the three characters as a word read as the character
 // alone and the common word: 中选择 zhōng xuǎn zé. Common: a jieba count
-// of at least COMMON_NEXT_WORD.
+// of at least COMMON_NEXT_WORD ...
 const COMMON_NEXT_WORD = 1000;
+// ... and at least this many times as common as the word it stands against:
+// where both are common (着手 zhuó shǒu "set about" against 手下 "under"),
+// the longest match cannot tell, and the word stays as listed.
+const COUNTER_MARGIN = 10;
 function counterWords(needed, resolved, jiebaWords, freq, chars, pinlu) {
   const byFirst = new Map();
   for (const [w, f] of freq) {
@@ -481,7 +485,7 @@ function counterWords(needed, resolved, jiebaWords, freq, chars, pinlu) {
     for (const [bc, next] of byFirst.get(ab[1]) ?? []) {
       const abc = ab[0] + bc;
       if (resolved.has(abc) || jiebaWords.has(abc) || needed.has(abc) || key(next[0]) !== key(reading[1])) continue;
-      if ((freq.get(bc) ?? 0) <= (freq.get(ab) ?? 0)) continue;
+      if ((freq.get(bc) ?? 0) < COUNTER_MARGIN * (freq.get(ab) ?? 0)) continue;
       added.set(abc, [first, ...next]);
     }
   }
