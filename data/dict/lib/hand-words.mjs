@@ -9,7 +9,7 @@
 // Words whose merged reading (CC-CEDICT, phrase-pinyin-data, jieba's
 // readings in pinyin-pro's data) differs from the Modern Chinese
 // Dictionary's. Found by listing every word the sources read differently
-// in a full-tone syllable, jieba count at least 100 (287 words), and
+// in a full-tone syllable, jieba count at least 50 (451 words), and
 // checking each by hand; these are the ones the merge got wrong. 放大率
 // and 稳稳重重 came up among the words the selection keeps behind a shield
 // (below in build-dictionaries.mjs), read by hand the same way. A word
@@ -60,6 +60,35 @@ export const READING_FIXES = `
 送还 song4 huan2
 总行 zong3 hang2
 三相 san1 xiang4
+纪传体 ji4 zhuan4 ti3
+给付 ji3 fu4
+刻划 ke4 hua4
+装模作样 zhuang1 mu2 zuo4 yang4
+那曲 na4 qu1
+卡住 qia3 zhu4
+空穴 kong1 xue2
+杨振宁 yang2 zhen4 ning2
+分拆 fen1 chai1
+大行星 da4 xing2 xing1
+降顺 xiang2 shun4
+含含糊糊 han2 han2 hu1 hu1
+武行 wu3 hang2
+折辱 zhe2 ru3
+吵吵闹闹 chao3 chao3 nao4 nao4
+各有所长 ge4 you3 suo3 chang2
+形相 xing2 xiang4
+台长 tai2 zhang3
+几米 ji3 mi3
+卵泡 luan3 pao4
+海陆空 hai3 lu4 kong1
+曲曲折折 qu1 qu1 zhe2 zhe2
+曲靖 qu1 jing4
+灰蒙蒙 hui1 meng2 meng2
+恁般 nen4 ban1
+塞上 sai4 shang4
+柚木 you2 mu4
+为国为民 wei4 guo2 wei4 min2
+李隆基 li3 long2 ji1
 稳稳重重 wen3 wen3 zhong4 zhong4
 美的 -
 `;
