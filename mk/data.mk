@@ -29,9 +29,11 @@ pinyin-tool: deps
 	@$(BUILD_TARGETS) vesk-pinyin >/dev/null
 
 # Every reading in the dictionaries, parsed by the engine itself, must have a
-# unit index.
+# unit index, and the hand-checked phrases (data/dict/checked-readings.tsv)
+# must read as the table says.
 data-check: data pinyin-tool
 	@$(VESK_PINYIN) --check --dict-dir $(DATA_ENGINE_DIR)
+	@node data/dict/check-readings.mjs --tool $(VESK_PINYIN) --dict-dir $(DATA_ENGINE_DIR)
 
 # Accuracy on the adjudicated gold (data/gold) and on the CPP development
 # split (../shared/cpp, when there), side by side with agreement with

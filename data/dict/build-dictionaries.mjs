@@ -5,7 +5,9 @@
 //     the g2pM model expects of them, or that of their words in pinyin-pro's
 //     data;
 //   words: CC-CEDICT and phrase-pinyin-data, weighed with Unihan's
-//   kHanyuPinlu reading counts and jieba's word counts.
+//   kHanyuPinlu reading counts and jieba's word counts, and the lists made
+//   by hand in lib/hand-words.mjs (为 wéi after verbs, 行 háng as a unit of
+//   text, words the sources read wrong).
 // Usage: node dict/build-dictionaries.mjs OUTDIR
 //        node dict/build-dictionaries.mjs --model-candidates > WORDS
 // Output is a pure function of the installed sources: same input, same bytes.
@@ -13,6 +15,7 @@ import { mkdirSync, renameSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
 
 import { BUILTIN_WORDS } from './lib/builtin-words.mjs';
+import { HANG_WORDS, parseHandWords, READING_FIXES, WEI4_WORDS, WEI_WORDS } from './lib/hand-words.mjs';
 import { fromMarked, fromNumbered, key, sameReading, toMarked } from './lib/readings.mjs';
 import {
   loadCedict, loadModelReadings, loadModelWordReadings, loadPinyinPackageData, loadPinyinProSurnames,
@@ -421,6 +424,78 @@ function addSurnameWords(resolved, surnames, pinlu, freq, stats) {
   }
 }
 
+// The hand-made lists (lib/hand-words.mjs) go in last and win: a word with
+// its reading as written; a word without, read from its parts as the
+// engine would read it, with the list's character in the list's reading.
+function addHandWords(resolved, builtin, chars, stats) {
+  const lists = [
+    [READING_FIXES, null, null], [WEI_WORDS, '为', 'wéi'], [WEI4_WORDS, '为', 'wèi'], [HANG_WORDS, '行', 'háng'],
+  ];
+  for (const [text, target, marked] of lists) {
+    for (const [word, numbered] of parseHandWords(text)) {
+      if (!isHanWord(word)) throw new Error(`hand word ${word}: not a Han word`);
+      if (numbered === '-') {
+        resolved.delete(word);
+        ++stats.handWords;
+        continue;
+      }
+      let reading;
+      if (numbered) {
+        reading = numbered.map((s) => fromNumbered(s.replace(/0$/, '5')));
+      } else {
+        const parts = (w) => builtin.get(w) ?? resolved.get(w);
+        reading = greedyReading(word, { get: parts }, word.length - 1, chars)
+          .map((s, i) => (word[i] === target ? fromMarked(marked) : s));
+      }
+      if (reading.length !== word.length || reading.includes(null)) {
+        throw new Error(`hand word ${word}: reading ${numbered ?? ''} does not fit`);
+      }
+      resolved.set(word, citationTones(word, reading));
+      ++stats.handWords;
+    }
+  }
+}
+
+// A listed word of two characters that gives a common character a rare
+// reading first (中选 zhòng xuǎn "be elected") takes that character from
+// the end of the phrase before it wherever its second character begins a
+// common word (列表中选择 "choose from the list": 中 + 选择). The longest
+// match then needs the three characters as a word read as the character
+// alone and the common word: 中选择 zhōng xuǎn zé. Common: a jieba count
+// of at least COMMON_NEXT_WORD ...
+const COMMON_NEXT_WORD = 1000;
+// ... and at least this many times as common as the word it stands against:
+// where both are common (着手 zhuó shǒu "set about" against 手下 "under"),
+// the longest match cannot tell, and the word stays as listed.
+const COUNTER_MARGIN = 10;
+function counterWords(needed, resolved, builtin, jiebaWords, freq, chars, pinlu) {
+  // The common word as the engine reads it: its built-in neutral tones win.
+  const known = new Map([...resolved, ...builtin]);
+  const byFirst = new Map();
+  for (const [w, f] of freq) {
+    if (f < COMMON_NEXT_WORD || w.length < 2 || w.length > MAX_WORD_LENGTH - 1 || !isHanWord(w)) continue;
+    const reading = known.get(w) ?? greedyReading(w, known, w.length, chars);
+    if (reading.length !== w.length) continue;
+    if (!byFirst.has(w[0])) byFirst.set(w[0], []);
+    byFirst.get(w[0]).push([w, reading]);
+  }
+  const added = new Map();
+  for (const [ab, reading] of needed) {
+    if (ab.length !== 2) continue;
+    const first = chars.get(ab.charCodeAt(0))?.[0];
+    const share = pinlu.share(ab[0], reading[0], PINLU_COMMON);
+    if (!first || key(first) === key(reading[0]) || share === null || share >= RARE_SHARE) continue;
+    for (const [bc, next] of byFirst.get(ab[1]) ?? []) {
+      const abc = ab[0] + bc;
+      if (resolved.has(abc) || jiebaWords.has(abc) || needed.has(abc) || key(next[0]) !== key(reading[1])) continue;
+      if ((freq.get(bc) ?? 0) < COUNTER_MARGIN * (freq.get(ab) ?? 0)) continue;
+      added.set(abc, [first, ...next]);
+    }
+  }
+  for (const [w, r] of added) needed.set(w, r);
+  return added.size;
+}
+
 function unique2(readings) {
   const seen = new Map();
   for (const r of readings) seen.set(r.map(key).join(' '), r);
@@ -460,7 +535,11 @@ const SHIELD_MIN_FREQUENCY = 300;
 // A shield only helps where its word turns up in text: rarer words than
 // this count in jieba's counts are not worth a line.
 const SHIELD_IN_USE = 100;
-function selectWords(resolved, builtin, chars, freq) {
+// Characters at least this common (Pinlu counts) meet every word's edge: a
+// word that gives one of them a rare reading after its first character
+// takes it from the words before it.
+const PINLU_EVERYWHERE = 10000;
+function selectWords(resolved, builtin, chars, freq, pinlu) {
   const byLength = [...resolved.keys()].sort((a, b) => a.length - b.length || (a < b ? -1 : a > b ? 1 : 0));
   const active = new Map(builtin);
   const needed = new Map();
@@ -476,15 +555,28 @@ function selectWords(resolved, builtin, chars, freq) {
     }
   }
   // For every proper prefix of a word in use: the readings such words give
-  // it, and the count of the rarest of them.
+  // it, the count of the rarest of them, and whether one of them reads the
+  // characters after the prefix otherwise than alone (目的 mù dì, which would
+  // take the 的 of 条目的 if 条目 were not listed).
   const prefixReadings = new Map();
   const prefixRarest = new Map();
+  const prefixTakesNext = new Set();
+  const plain = (c) => chars.get(c.charCodeAt(0))?.[0];
+  const rareFor = (c, s) => {
+    const share = pinlu.share(c, s, PINLU_EVERYWHERE);
+    return share !== null && share < RARE_SHARE;
+  };
+  const takesNext = (v, r, n) => r.slice(n).some((s, k) => {
+    const alone = plain(v[n + k]);
+    return alone && key(alone) !== key(s) && rareFor(v[n + k], s);
+  });
   for (const [v, r] of active) {
     for (let n = 1; n < v.length; ++n) {
       const prefix = v.slice(0, n);
       if (!prefixReadings.has(prefix)) prefixReadings.set(prefix, new Set());
       prefixReadings.get(prefix).add(r.slice(0, n).map(key).join(' '));
       prefixRarest.set(prefix, Math.min(prefixRarest.get(prefix) ?? Infinity, freq.get(v) ?? 0));
+      if (takesNext(v, r, n)) prefixTakesNext.add(prefix);
     }
   }
   let shields = 0;
@@ -495,7 +587,8 @@ function selectWords(resolved, builtin, chars, freq) {
       const others = prefixReadings.get(w.slice(i));
       if (!others) continue;
       const f = freq.get(w) ?? 0;
-      const readsOtherwise = others.size > 1 || !others.has(reading.slice(i).map(key).join(' '));
+      const readsOtherwise = others.size > 1 || !others.has(reading.slice(i).map(key).join(' ')) ||
+        prefixTakesNext.has(w.slice(i));
       shield = (f >= SHIELD_MIN_FREQUENCY && f >= prefixRarest.get(w.slice(i))) ||
         (f >= SHIELD_IN_USE && readsOtherwise);
     }
@@ -504,7 +597,25 @@ function selectWords(resolved, builtin, chars, freq) {
       ++shields;
     }
   }
-  return { needed, shields, redundant: redundant.length - shields };
+  // A shield can take characters from a word that was dropped as read
+  // right by its parts (转换 from 转换为, which 换为 alone read right): such
+  // a word comes back, until the words kept read every dropped word right.
+  let restored = 0;
+  for (let changed = true; changed;) {
+    changed = false;
+    const kept = new Map([...builtin, ...needed]);
+    for (const w of redundant) {
+      if (needed.has(w)) continue;
+      const reading = resolved.get(w);
+      if (!sameReading(greedyReading(w, kept, w.length - 1, chars), reading)) {
+        needed.set(w, reading);
+        kept.set(w, reading);
+        ++restored;
+        changed = true;
+      }
+    }
+  }
+  return { needed, shields, restored, redundant: redundant.length - shields - restored };
 }
 
 // The characters of GB 2312's two levels, all of which must be readable.
@@ -556,7 +667,7 @@ async function main() {
   const builtin = new Map(
     BUILTIN_WORDS.map(([w, syllables]) => [w, syllables.map((s) => fromNumbered(s.replace(/0$/, '5')))]),
   );
-  const stats = { rareDropped: 0, surnameWords: 0, modelWords: 0 };
+  const stats = { rareDropped: 0, surnameWords: 0, modelWords: 0, handWords: 0 };
   const pinlu = pinluCounts(unihan);
   const freq = loadWordFrequencies();
   const resolved = resolveWords(
@@ -569,7 +680,9 @@ async function main() {
     return;
   }
   addModelWords(resolved, candidates, loadModelWordReadings(), stats);
-  const { needed, shields, redundant } = selectWords(resolved, builtin, chars, freq);
+  addHandWords(resolved, builtin, chars, stats);
+  const { needed, shields, restored, redundant } = selectWords(resolved, builtin, chars, freq, pinlu);
+  const counters = counterWords(needed, resolved, builtin, jiebaWords, freq, chars, pinlu);
 
   const versions = `pinyin ${packageVersion('pinyin')}, cc-cedict ${packageVersion('cc-cedict')}, @pinyin-pro/data ${packageVersion('@pinyin-pro/data')}`;
   const charLines = [
@@ -596,7 +709,7 @@ async function main() {
   writeAtomically(path.join(outDir, 'phrases.txt'), `${wordLines.join('\n')}\n`);
   console.log(
     `dict: ${charLines.length - 2} characters (all ${gb.length} of GB 2312), ${wordLines.length - 2} words ` +
-      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${stats.surnameWords} surname words, ${stats.modelWords} confirmed by the model, ${redundant} read right without, ${shields} kept as shields) -> ${outDir}`,
+      `(${resolved.size} resolved, ${stats.rareDropped} rare left out, ${stats.surnameWords} surname words, ${stats.modelWords} confirmed by the model, ${stats.handWords} by hand, ${redundant} read right without, ${shields} kept as shields, ${restored} restored behind them, ${counters} against a rare first reading) -> ${outDir}`,
   );
 }
 
