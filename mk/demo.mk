@@ -74,10 +74,10 @@ demo: voice
 	  status=$$?; cat $(DEMO_LOG); exit $$status
 	@echo "demo: text     $(DEMO_TEXT)"
 	@echo "demo: read as  $$(printf '%s\n' '$(DEMO_TEXT)' | $(VESK_PINYIN) --normalize)"
-	@echo "demo: voice    $$($(VESK_SAY) --list-voices | head -n 1)"
+	@echo "demo: voice    $$($(VESK_SAY) --list-voices 2>/dev/null | head -n 1 | tr '\t' ' ') (the first of $$($(VESK_SAY) --list-voices 2>/dev/null | wc -l))"
 	@[ ! -f '$(VOICE_SUMMARY)' ] || [ ! -f '$(HUMAN_VOICE_FILE)' ] || sed 's/^/demo: /' '$(VOICE_SUMMARY)'
 	@echo "demo: audio    $(abspath $(DEMO_WAV)) ($$(soxi -D $(DEMO_WAV)) s, $$(soxi -r $(DEMO_WAV)) Hz)"
 	@sox $(DEMO_WAV) -n spectrogram -x 1200 -y 257 -o $(BUILD)/demo.png 2>/dev/null && \
-	  echo "demo: picture  $(abspath $(BUILD)/demo.png)" || true
+	  echo "demo: spectrogram $(abspath $(BUILD)/demo.png)" || true
 	@echo "demo: engine   $(abspath $(VOICE_ENGINE_DIR))"
 	@echo "demo: listen with: play $(abspath $(DEMO_WAV))"

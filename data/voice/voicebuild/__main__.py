@@ -91,7 +91,7 @@ def run_human(a):
         report.draw(a.picture, plans, recs, "Human voice: pitch contours of the finished units")
     failures = human.tone_failures_after(plans)
     faulty = sum(1 for r in recs if r.faults)
-    lines = [f"voice    {vl.resolve()}: {len(recs)} recordings screened "
+    lines = [f"built    {vl.resolve()}: {len(recs)} recordings screened "
              f"(reference {reference:.0f} Hz), {faulty} with faults",
              f"coverage of the {len(needed)} toned units the dictionaries use: "
              f"{counts['recorded']} recorded, {counts['repaired']} repaired from the same "
