@@ -181,6 +181,11 @@ class HumanVoiceBuildTest(unittest.TestCase):
                     sf.write(str(rec / f"cmn-{syl}{tone}.wav"),
                              recording(x, rate=RATE, seed=seed + tone), RATE)
             (rec / "notes.txt").write_text("not a recording\n")
+            # Damaged input: bytes that are no sound at all, and a sound too
+            # short to carry a pitch.
+            (rec / "cmn-ba2.mp3").write_bytes(b"ID3" + bytes(range(256)) * 8)
+            (rec / "cmn-ba2.wav").unlink()
+            sf.write(str(rec / "cmn-ba3.wav"), np.full(int(0.005 * RATE), 0.3), RATE)
             engine = work / "engine"
             engine.mkdir()
             report = work / "report.tsv"
@@ -191,8 +196,9 @@ class HumanVoiceBuildTest(unittest.TestCase):
                  "--work", str(work / "build")],
                 cwd=ROOT / "data" / "voice", capture_output=True, text=True)
             self.assertEqual(done.returncode, 0, done.stderr + done.stdout)
-            self.assertIn("7 recordings screened", done.stdout)
-            self.assertIn("1 with faults", done.stdout)
+            self.assertIn("6 recordings screened", done.stdout)
+            self.assertIn("2 with faults", done.stdout)
+            self.assertIn("cmn-ba2.mp3 cannot be read", done.stderr)
 
             rows = {}
             lines = report.read_text(encoding="utf-8").splitlines()
@@ -208,6 +214,9 @@ class HumanVoiceBuildTest(unittest.TestCase):
             self.assertNotEqual(rows["ba4"]["source"], "ba4")
             self.assertEqual(rows["ba4"]["after_heard"], "falling")
             self.assertEqual(rows["ma1"]["decision"], "recorded")
+            for unit in ("ba2", "ba3"):
+                self.assertEqual(rows[unit]["decision"], "repaired")
+                self.assertEqual(rows[unit]["source"], "ba1")
             self.assertEqual(rows["ma0"]["decision"], "repaired")
             self.assertEqual(rows["letter-a"]["decision"], "substituted")
             self.assertTrue((work / "voice.png").stat().st_size > 1000)

@@ -41,7 +41,10 @@ def run_human(a):
     work.mkdir(parents=True)
     out_units = work / "units"
     standard = set(human.run_tool([tools / "vesk-voice", "syllables"]).split())
-    recs, excess = human.load_recordings(a.recordings, standard, work)
+    recs, excess, unreadable = human.load_recordings(a.recordings, standard, work)
+    for name in unreadable:
+        print(f"voicebuild: warning: {name} cannot be read; its unit is made as if missing",
+              file=sys.stderr)
     if not recs:
         print(f"voicebuild: no recordings of standard syllables in {a.recordings}", file=sys.stderr)
         return 1

@@ -58,8 +58,14 @@ class Unit:
 
 
 def _decode(args):
+    """Decodes one recording; None when it cannot be read."""
     original, target, clip_source = args
-    x = units.read_mono(original, RATE)
+    try:
+        x = units.read_mono(original, RATE)
+    except (RuntimeError, ValueError, OSError):
+        return None
+    if x.size == 0:
+        return None
     # Measured on the file as published, before resampling smooths it.
     raw, _ = sf.read(str(original), dtype="float64", always_2d=True)
     excess = screening.clip_ratio(raw.mean(axis=1)) if clip_source else 0.0
@@ -83,7 +89,9 @@ def load_recordings(directory, wanted, work):
     recs = list(found.values())
     with ProcessPoolExecutor(os.cpu_count() or 1) as pool:
         excess = list(pool.map(_decode, [(r.original, r.path, True) for r in recs], chunksize=16))
-    return recs, dict(zip((r.name for r in recs), excess))
+    unreadable = [r.original.name for r, e in zip(recs, excess) if e is None]
+    kept = [(r, e) for r, e in zip(recs, excess) if e is not None]
+    return [r for r, _ in kept], {r.name: e for r, e in kept}, unreadable
 
 
 def measure_all(recs, excess, work):

@@ -13,21 +13,27 @@ for i to count
   selectObject: list
   path$ = Get string: i
   sound = Read from file: path$
-  # A higher octave-jump cost than the default keeps creaky endings from
-  # doubling or halving the contour.
-  pitch = To Pitch (ac): 0.005, floor, 15, "no", 0.03, 0.3, 0.01, 0.35, 0.35, ceiling
-  frames = Get number of frames
-  text$ = ""
-  for f to frames
-    t = Get time from frame number: f
-    v = Get value in frame: f, "Hertz"
-    if v = undefined
-      v = 0
-    endif
-    text$ = text$ + fixed$(t, 4) + tab$ + fixed$(v, 2) + newline$
-  endfor
+  duration = Get total duration
+  # Too short to hold three periods of the floor: no pitch at all.
+  text$ = "0.0000" + tab$ + "0.00" + newline$
+  if duration >= 3 / floor + 0.01
+    # A higher octave-jump cost than the default keeps creaky endings from
+    # doubling or halving the contour.
+    pitch = To Pitch (ac): 0.005, floor, 15, "no", 0.03, 0.3, 0.01, 0.35, 0.35, ceiling
+    frames = Get number of frames
+    text$ = ""
+    for f to frames
+      t = Get time from frame number: f
+      v = Get value in frame: f, "Hertz"
+      if v = undefined
+        v = 0
+      endif
+      text$ = text$ + fixed$(t, 4) + tab$ + fixed$(v, 2) + newline$
+    endfor
+    removeObject: pitch
+  endif
   base$ = replace_regex$(path$, "^.*/", "", 1)
   base$ = replace_regex$(base$, "\.[^.]*$", "", 1)
   writeFile: outDir$ + "/" + base$ + ".f0", text$
-  removeObject: sound, pitch
+  removeObject: sound
 endfor
