@@ -228,6 +228,24 @@ class HumanVoiceBuildTest(unittest.TestCase):
             self.assertIn("tone 1: 2, tone 2: 2, tone 3: 2, tone 4: 2, neutral: 2", info.stdout)
             self.assertIn("letters:     26 of 26", info.stdout)
             self.assertIn("pause:       yes", info.stdout)
+
+            # As the engine will play them: one loudness, headroom, and the
+            # length of a syllable in running speech.
+            played = work / "played"
+            subprocess.run([str(tools / "vesk-voice"), "extract", str(engine / "test.vl"),
+                            "--all", "-o", str(played)], check=True, capture_output=True)
+            for wav in sorted(played.glob("*.wav")):
+                if wav.stem == "pause":
+                    continue
+                x, rate = sf.read(str(wav))
+                self.assertLessEqual(np.abs(x).max(), 10 ** (-1 / 20) + 1e-3, wav.stem)
+                neutral = wav.stem.endswith("0")
+                want = units.NEUTRAL_DB if neutral else units.SPEECH_DB
+                self.assertAlmostEqual(units.speech_loudness_db(x, rate), want, delta=1.0,
+                                       msg=wav.stem)
+                if not wav.stem.startswith("letter-"):
+                    self.assertLess(len(x) / rate, 0.2 if neutral else 0.32, wav.stem)
+                    self.assertGreater(len(x) / rate, 0.1, wav.stem)
         finally:
             shutil.rmtree(work, ignore_errors=True)
 
