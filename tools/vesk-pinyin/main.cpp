@@ -18,11 +18,11 @@
 #include <iostream>
 #include <string>
 
+#include "engine_library.h"
 #include "pinyin_tool.h"
 #include "platform/platform.h"
 #include "text_prep.h"
 #include "tool_cli.h"
-#include "tool_paths.h"
 
 namespace {
 
@@ -45,7 +45,8 @@ std::vector<std::string_view> SplitSpaces(std::string_view text) {
 // one beside the executable that holds any. Empty, with the places looked
 // at in error, when there is none.
 std::string DefaultDictionaryDirectory(std::string& error) {
-  const auto candidates = vesk::tool::EngineDirectories();
+  const auto candidates =
+      vesk::host::EngineDirectories(vesk::host::HostPlace::kProgram);
   std::error_code ignored;
   error = "no dictionaries found (looked in";
   for (const auto& directory : candidates) {
