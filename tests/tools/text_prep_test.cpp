@@ -1,5 +1,5 @@
 // The hosts' text preparation: what each kind of text becomes, and what the
-// engine then says for it through vesk-pinyin --normalize --pinyin.
+// engine then says for it through vesk-pinyin --normalize --spoken.
 #include "text_prep.h"
 
 #include <gtest/gtest.h>
@@ -251,7 +251,7 @@ class NormalizeTool : public ::testing::Test {
   std::string Run(const std::string& text) {
     const auto input = dir_.Write("input.txt", text);
     const ToolRun run = RunTool(VESK_PINYIN_TOOL,
-                                {"--normalize", "--pinyin", "--dict-dir",
+                                {"--normalize", "--spoken", "--dict-dir",
                                  dir_.path().string(), input.string()},
                                 dir_.path());
     EXPECT_EQ(run.exitCode, 0) << run.err;
