@@ -238,9 +238,9 @@ void Utterance::DrainSonicOutput() {
 
 UtteranceSettings ComputeUtteranceSettings(int32_t rate, int32_t pitch,
                                            int32_t volume) {
-  const int32_t r = std::clamp(rate, 0, 100);
-  const int32_t p = std::clamp(pitch, 0, 100);
-  const int32_t v = std::clamp(volume, 0, 100);
+  const int32_t r = ClampSetting(rate);
+  const int32_t p = ClampSetting(pitch);
+  const int32_t v = ClampSetting(volume);
   UtteranceSettings settings;
   // The same shape as the pitch: half speed at 0, normal at 50, double at
   // 100, so turning the rate down never makes speech faster.

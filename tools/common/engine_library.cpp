@@ -91,6 +91,12 @@ std::optional<std::filesystem::path> FindEngine(
   return std::nullopt;
 }
 
+const char* LogLevelName(int32_t level) {
+  return level >= kLogError     ? "error"
+         : level >= kLogWarning ? "warning"
+                                : "info";
+}
+
 std::vector<std::u16string> VoiceNames(const EngineApi& api) {
   uint32_t count = 0;
   if (!api.GetVoiceList(nullptr, &count) || count == 0) return {};

@@ -58,6 +58,12 @@ std::optional<std::filesystem::path> FindEngine(
     const std::string& option,
     const std::vector<std::filesystem::path>& candidates, std::string& error);
 
+// The levels of the engine's log callback (vesksynth.h).
+inline constexpr int32_t kLogInfo = 1, kLogWarning = 2, kLogError = 4;
+
+// "error", "warning" or "info": how a host names a level in its messages.
+const char* LogLevelName(int32_t level);
+
 // The names of the engine's voices, in the engine's order.
 std::vector<std::u16string> VoiceNames(const EngineApi& api);
 

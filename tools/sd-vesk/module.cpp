@@ -37,9 +37,8 @@ std::vector<std::string> engineErrors;
 
 void OnEngineLog(int32_t level, const char16_t* text) {
   const std::string line = text != nullptr ? host::ToUtf8(text) : "";
-  const char* name = level >= 4 ? "error" : level >= 2 ? "warning" : "info";
-  Log(std::string("engine ") + name + ": " + line);
-  if (level >= 4) engineErrors.push_back(line);
+  Log(std::string("engine ") + host::LogLevelName(level) + ": " + line);
+  if (level >= host::kLogError) engineErrors.push_back(line);
 }
 
 // Replies and events share one stream; whole writes never interleave.

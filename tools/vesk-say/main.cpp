@@ -80,9 +80,8 @@ int32_t OnPlay(const char16_t*, const int16_t* samples, int32_t byteCount,
 }
 
 void OnLog(int32_t level, const char16_t* text) {
-  if (level <= 1 && quiet) return;
-  const char* name = level >= 4 ? "error" : level >= 2 ? "warning" : "info";
-  std::fprintf(stderr, "vesk-say: engine %s: %s\n", name,
+  if (level <= host::kLogInfo && quiet) return;
+  std::fprintf(stderr, "vesk-say: engine %s: %s\n", host::LogLevelName(level),
                text != nullptr ? host::ToUtf8(text).c_str() : "");
 }
 
