@@ -8,19 +8,12 @@ namespace vesk::tool {
 
 namespace {
 
-// The Han runs of text, in order.
+// The Han runs of text, in order, as the engine divides text into runs.
 std::vector<std::u16string_view> HanRuns(std::u16string_view text) {
   std::vector<std::u16string_view> runs;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    if (!IsHan(text[pos])) {
-      ++pos;
-      continue;
-    }
-    std::size_t end = pos;
-    while (end < text.size() && IsHan(text[end])) ++end;
-    runs.push_back(text.substr(pos, end - pos));
-    pos = end;
+  for (std::size_t pos = 0, end = 0; pos < text.size(); pos = end) {
+    end = RunEnd(text, pos);
+    if (IsHan(text[pos])) runs.push_back(text.substr(pos, end - pos));
   }
   return runs;
 }
