@@ -197,7 +197,7 @@ vesk::EngineState* BenchEngine() {
     voice.name = u"bench";
     if (!voice.Load(FromUtf8(file), nullptr)) return nullptr;
     auto* e = new vesk::EngineState();
-    e->worker.voices.Add(std::move(voice));
+    e->workerContext.voices.Add(std::move(voice));
     e->playCallback.store(&NoopPlay);
     e->initialized = true;
     return e;
@@ -211,19 +211,19 @@ void SpeakAll(benchmark::State& state, const std::vector<std::u16string>& texts,
   vesk::EngineState* engine = BenchEngine();
   if (engine == nullptr)
     return state.SkipWithError("no voice in VESK_BENCH_ENGINE");
-  engine->worker.rate.store(rate);
-  int32_t sampleRate = engine->worker.voices.First()->sampleRate;
+  engine->workerContext.rate.store(rate);
+  int32_t sampleRate = engine->workerContext.voices.First()->sampleRate;
   deliveredBytes = 0;
   for (auto _ : state) {
     for (const auto& text : texts) {
       vesk::UtteranceRequest request;
       request.text = text;
       request.control = std::make_shared<vesk::UtteranceControl>();
-      engine->worker.running.store(true);
-      vesk::SpeakUtterance(engine->worker, request, *Lexicon());
+      engine->workerContext.running.store(true);
+      vesk::SpeakUtterance(engine->workerContext, request, *Lexicon());
     }
   }
-  engine->worker.rate.store(50);
+  engine->workerContext.rate.store(50);
   state.SetItemsProcessed(int64_t(state.iterations()) *
                           int64_t(CountHan(texts)));
   // Audio seconds delivered per second of this thread's time.

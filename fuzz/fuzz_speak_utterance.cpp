@@ -113,11 +113,11 @@ struct World {
     Require(lexicon.loadPhraseDictionary(phrases.path()), "phrases");
     const auto units = UnitsToRecord(lexicon);
     // A unit of 20000 samples is longer than one second at 16 kHz.
-    engine.worker.voices.Add(MakeVoice(u"a16k", 16000, units, 200));
-    engine.worker.voices.Add(
+    engine.workerContext.voices.Add(MakeVoice(u"a16k", 16000, units, 200));
+    engine.workerContext.voices.Add(
         MakeVoice(u"b8k-long", 8000, {24, 4992, 10113}, 20000));
-    engine.worker.voices.Add(MakeVoice(u"c-rate0", 0, units, 37));
-    engine.worker.voices.Add(MakeVoice(u"d-rate1", 1, {24, 10113}, 3));
+    engine.workerContext.voices.Add(MakeVoice(u"c-rate0", 0, units, 37));
+    engine.workerContext.voices.Add(MakeVoice(u"d-rate1", 1, {24, 10113}, 3));
     engine.playCallback.store(&Play);
   }
 };
@@ -128,9 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   static World* world = new World;  // outlives every run
   if (size < 4) return 0;
   vesk::EngineState& engine = world->engine;
-  engine.worker.rate.store(data[0] % 101);
-  engine.worker.pitch.store(data[1] % 101);
-  engine.worker.volume.store(data[2] % 101);
+  engine.workerContext.rate.store(data[0] % 101);
+  engine.workerContext.pitch.store(data[1] % 101);
+  engine.workerContext.volume.store(data[2] % 101);
   static const std::u16string names[] = {u"a16k",    u"b8k-long", u"c-rate0",
                                          u"d-rate1", u"",         u"missing"};
   vesk::UtteranceRequest request;
@@ -144,10 +144,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   if (request.text.empty()) return 0;
 
-  const auto voice = engine.worker.voices.Resolve(request.voiceName);
+  const auto voice = engine.workerContext.voices.Resolve(request.voiceName);
   const auto settings = vesk::ComputeUtteranceSettings(
-      engine.worker.rate.load(), engine.worker.pitch.load(),
-      engine.worker.volume.load());
+      engine.workerContext.rate.load(), engine.workerContext.pitch.load(),
+      engine.workerContext.volume.load());
   calls = Calls{};
   calls.expectedVoice = voice->name;
   calls.chunkBytes = 2 * vesk::ChunkSamplesFor(voice->sampleRate);
@@ -155,10 +155,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                        !vesk::SonicAcceptsSampleRate(voice->sampleRate);
   calls.userValue = request.userValue;
 
-  engine.worker.running.store(true);
-  engine.worker.paused.store(false);
-  vesk::SpeakUtterance(engine.worker, request, world->lexicon);
+  engine.workerContext.running.store(true);
+  engine.workerContext.paused.store(false);
+  vesk::SpeakUtterance(engine.workerContext, request, world->lexicon);
   Require(calls.completions == 1, "one completion call at the natural end");
-  Require(!engine.worker.running.load(), "running cleared at the end");
+  Require(!engine.workerContext.running.load(), "running cleared at the end");
   return 0;
 }

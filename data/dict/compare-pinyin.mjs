@@ -106,7 +106,7 @@ function goldAccuracy(tool, dictDir, work) {
   const rows = readFileSync(GOLD, 'utf8').split('\n').filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'));
   const textFile = path.join(work, 'gold.txt');
   writeFileSync(textFile, `${rows.map((r) => r[1]).join('\n')}\n`);
-  const out = runTool(tool, ['--dict-dir', dictDir, textFile]);
+  const out = runTool(tool, ['--chinese-only', '--dict-dir', dictDir, textFile]);
   const bySource = new Map();
   const misses = [];
   rows.forEach(([source, text, gold], i) => {
@@ -138,7 +138,7 @@ function cppAccuracy(tool, dictDir, work) {
   const labels = readFileSync(path.join(CPP_DIR, 'dev.lb'), 'utf8').split('\n');
   const textFile = path.join(work, 'cpp.txt');
   writeFileSync(textFile, `${sents.map((s) => s.split(CPP_MARK).join('')).join('\n')}\n`);
-  const out = runTool(tool, ['--dict-dir', dictDir, textFile]);
+  const out = runTool(tool, ['--chinese-only', '--dict-dir', dictDir, textFile]);
   const norm = (t) => t.toLowerCase().replace('u:', 'v').replace(/5$/, '0').replace(/^([jqxy])v/, '$1u');
   let right = 0;
   let scored = 0;
@@ -187,7 +187,7 @@ function main() {
     const sandhiFile = path.join(work, 'sandhi.txt');
     writeFileSync(textFile, `${lines.join('\n')}\n`);
     writeFileSync(sandhiFile, `${sandhiInput.join('\n')}\n`);
-    const engineOut = runTool(args.tool, ['--dict-dir', args.dictDir, textFile]);
+    const engineOut = runTool(args.tool, ['--chinese-only', '--dict-dir', args.dictDir, textFile]);
     const peerOut = runTool(args.tool, ['--sandhi', sandhiFile]);
 
     let compared = 0;

@@ -13,7 +13,7 @@ namespace vesk {
 // the variable it points to (see callbacks.cpp for the rule).
 void* ResolveCallbackPointer(void* pointer);
 
-// Sends a message to the log callback, if any (level 1, 2 or 4).
+// Sends a message to the log callback, if any, at a LogLevel.
 void LogMessage(EngineState& engine, int32_t level, std::u16string_view text);
 
 // Sends one chunk to the play callback, if any; yields its result or 0.

@@ -17,10 +17,6 @@ constexpr std::size_t kVoiceNameBuffer = 128;
 
 }  // namespace
 
-int32_t ClampSetting(int32_t value) {
-  return std::max<int32_t>(std::min<int32_t>(value, 100), 0);
-}
-
 void CopyTruncated(char16_t* buffer, std::size_t capacity,
                    std::u16string_view text) {
   if (buffer == nullptr || capacity == 0) return;
@@ -50,14 +46,14 @@ bool Initialize(EngineState& engine, LogCallback logCallback) {
         ResolveCallbackPointer(reinterpret_cast<void*>(logCallback))));
     const std::optional<std::u16string> library = OwnLibraryPath();
     if (!library) {
-      LogMessage(engine, 4, u"无法确定插件所在目录");
+      LogMessage(engine, kLogError, u"无法确定插件所在目录");
     } else {
       loaded = RunStartup(engine, platform::ParentDirectory(*library));
     }
   } catch (...) {
     // A start-up that did not finish leaves no voice behind.
     std::lock_guard lock(engine.controlMutex);
-    if (!engine.initialized) engine.worker.voices.Clear();
+    if (!engine.initialized) engine.workerContext.voices.Clear();
     loaded = engine.initialized;
   }
   {
@@ -80,10 +76,11 @@ bool GetVoiceList(EngineState& engine, char16_t** names, uint32_t* count) {
   if (count == nullptr) return false;
   std::lock_guard lock(engine.controlMutex);
   if (names == nullptr) {
-    *count = uint32_t(engine.worker.voices.Count());
+    *count = uint32_t(engine.workerContext.voices.Count());
     return true;
   }
-  const std::vector<std::u16string> voiceNames = engine.worker.voices.Names();
+  const std::vector<std::u16string> voiceNames =
+      engine.workerContext.voices.Names();
   for (uint32_t i = 0; i < *count && i < voiceNames.size(); ++i) {
     CopyTruncated(names[i], kVoiceNameBuffer, voiceNames[i]);
   }
@@ -94,7 +91,7 @@ bool PrepareVoice(EngineState& engine, const char16_t* name) {
   if (name == nullptr) return false;
   const std::u16string_view wanted(name);
   std::lock_guard lock(engine.controlMutex);
-  if (!engine.worker.voices.Find(wanted)) return false;
+  if (!engine.workerContext.voices.Find(wanted)) return false;
   engine.currentVoiceName = wanted;
   return true;
 }
@@ -106,24 +103,24 @@ bool GetAudioFormat(EngineState& engine, AudioFormat* format) {
   format->bitsPerSample = 16;
   std::lock_guard lock(engine.controlMutex);
   if (const auto voice =
-          engine.worker.voices.Resolve(engine.currentVoiceName)) {
+          engine.workerContext.voices.Resolve(engine.currentVoiceName)) {
     format->sampleRate = voice->sampleRate;
   }
   return true;
 }
 
 bool SetRate(EngineState& engine, int32_t value) {
-  engine.worker.rate.exchange(ClampSetting(value));
+  engine.workerContext.rate.exchange(ClampSetting(value));
   return true;
 }
 
 bool SetPitch(EngineState& engine, int32_t value) {
-  engine.worker.pitch.exchange(ClampSetting(value));
+  engine.workerContext.pitch.exchange(ClampSetting(value));
   return true;
 }
 
 bool SetVolume(EngineState& engine, int32_t value) {
-  engine.worker.volume.exchange(ClampSetting(value));
+  engine.workerContext.volume.exchange(ClampSetting(value));
   return true;
 }
 
@@ -133,14 +130,14 @@ PlayCallback SetPlayCallback(EngineState& engine, PlayCallback callback) {
 }
 
 bool Pause(EngineState& engine) {
-  if (!engine.worker.running.load()) return false;
-  engine.worker.paused.exchange(true);
+  if (!engine.workerContext.running.load()) return false;
+  PauseUtterance(engine.workerContext);
   return true;
 }
 
 bool Resume(EngineState& engine) {
-  if (!engine.worker.running.load()) return false;
-  WakeFromPause(engine.worker);
+  if (!engine.workerContext.running.load()) return false;
+  WakeFromPause(engine.workerContext);
   return true;
 }
 

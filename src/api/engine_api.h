@@ -16,9 +16,6 @@ inline constexpr char16_t kEngineName[] = u"Halden语音";
 inline constexpr char16_t kEngineVersion[] = u"" VESK_VERSION;
 inline constexpr int32_t kDefaultSampleRate = 16000;
 
-// Rate, pitch and volume are kept within 0..100.
-int32_t ClampSetting(int32_t value);
-
 // Copies at most capacity - 1 units of text into buffer and terminates it.
 void CopyTruncated(char16_t* buffer, std::size_t capacity,
                    std::u16string_view text);

@@ -50,10 +50,10 @@ void DeliverToHost(void* target, const char16_t* voiceName,
 
 }  // namespace
 
-EngineState::EngineState() { worker.sink = {&DeliverToHost, this}; }
+EngineState::EngineState() { workerContext.sink = {&DeliverToHost, this}; }
 
 platform::Thread StopAttachedLocked(EngineState& engine) {
-  SignalStop(engine.worker, engine.currentUtterance.get());
+  SignalStop(engine.workerContext, engine.currentUtterance.get());
   engine.currentUtterance.reset();
   return std::exchange(engine.workerThread, {});
 }

@@ -22,7 +22,7 @@ struct EngineState {
   bool initialized = false;
   // The running and paused flags, rate, pitch, volume, the voices and the
   // pause wait: what the worker reads.
-  WorkerContext worker;
+  WorkerContext workerContext;
   std::u16string currentVoiceName;
   std::u16string moduleDirectory;
   std::atomic<LogCallback> logCallback{nullptr};

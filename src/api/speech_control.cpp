@@ -58,10 +58,10 @@ void RunWorker(EngineState& engine, UtteranceRequest request) {
   onWorkerThread = true;
   const std::shared_ptr<UtteranceControl> control = request.control;
   try {
-    SpeechWorker(engine.worker, std::move(request));
+    SpeechWorker(engine.workerContext, std::move(request));
   } catch (...) {
     // Out of memory inside the worker: end the utterance quietly.
-    EndUtterance(engine.worker, *control);
+    EndUtterance(engine.workerContext, *control);
   }
 }
 
@@ -116,13 +116,13 @@ bool Speak(EngineState& engine, const char16_t* voiceName, const char16_t* text,
         auto* start =
             new (std::nothrow) WorkerStart{&engine, std::move(request)};
         if (start == nullptr) return false;
-        BeginUtterance(engine.worker);
+        BeginUtterance(engine.workerContext);
         engine.liveWorkers.fetch_add(1);
         engine.workerThread = platform::StartThread(&WorkerMain, start);
         if (!engine.workerThread.started) {
           delete start;
           engine.liveWorkers.fetch_sub(1);
-          EndUtterance(engine.worker, *control);
+          EndUtterance(engine.workerContext, *control);
           return false;
         }
         engine.currentUtterance = std::move(control);
@@ -148,9 +148,9 @@ bool Uninitialize(EngineState& engine) {
   {
     std::lock_guard lock(engine.controlMutex);
     // A detached worker keeps its own voice alive.
-    engine.worker.voices.Clear();
+    engine.workerContext.voices.Clear();
   }
-  LogMessage(engine, 1, u"Halden语音插件已卸载");
+  LogMessage(engine, kLogInfo, u"Halden语音插件已卸载");
   engine.playCallback.exchange(nullptr);
   engine.logCallback.exchange(nullptr);
   return true;

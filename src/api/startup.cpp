@@ -29,7 +29,7 @@ Presence Probe(EngineState& engine, const std::u16string& path) {
   const bool present =
       std::filesystem::exists(platform::NativePath(path), error);
   if (error) {
-    LogMessage(engine, 4, u"无法访问文件: " + path);
+    LogMessage(engine, kLogError, u"无法访问文件: " + path);
     return Presence::kError;
   }
   return present ? Presence::kPresent : Presence::kAbsent;
@@ -45,14 +45,14 @@ bool LoadDictionaries(EngineState& engine, const std::u16string& directory) {
     case Presence::kPresent:
       if (lexicon.loadCharDictionary(charPath)) {
         LogMessage(
-            engine, 1,
+            engine, kLogInfo,
             u"加载拼音字典: " + Decimal(lexicon.charCount()) + u" 个汉字");
       } else {
-        LogMessage(engine, 2, u"拼音字典加载失败，使用内置轻声词库");
+        LogMessage(engine, kLogWarning, u"拼音字典加载失败，使用内置轻声词库");
       }
       break;
     case Presence::kAbsent:
-      LogMessage(engine, 2, u"未找到pinyin.txt，使用内置轻声词库");
+      LogMessage(engine, kLogWarning, u"未找到pinyin.txt，使用内置轻声词库");
       break;
   }
 
@@ -64,7 +64,7 @@ bool LoadDictionaries(EngineState& engine, const std::u16string& directory) {
     case Presence::kPresent:
       if (lexicon.loadPhraseDictionary(phrasePath)) {
         LogMessage(
-            engine, 1,
+            engine, kLogInfo,
             u"加载词语字典: " + Decimal(lexicon.phraseCount()) + u" 个词语");
       }
       break;
@@ -85,16 +85,16 @@ void OfferVoiceFile(EngineState& engine, const std::filesystem::path& entry) {
   };
   if (!voice.Load(platform::PathText(entry), log)) return;
   std::lock_guard lock(engine.controlMutex);
-  engine.worker.voices.Add(std::move(voice));
+  engine.workerContext.voices.Add(std::move(voice));
 }
 
 // Lists the directory once, in the platform's order, and loads every voice
 // file; false (reported) when the listing fails.
 bool LoadVoices(EngineState& engine, const std::u16string& directory) {
   const auto failed = [&] {
-    LogMessage(engine, 4, u"无法列出目录: " + directory);
+    LogMessage(engine, kLogError, u"无法列出目录: " + directory);
     std::lock_guard lock(engine.controlMutex);
-    engine.worker.voices.Clear();
+    engine.workerContext.voices.Clear();
     return false;
   };
   std::error_code error;
@@ -131,18 +131,18 @@ bool RunStartup(EngineState& engine, const std::u16string& directory) {
   std::size_t count = 0;
   {
     std::lock_guard lock(engine.controlMutex);
-    count = engine.worker.voices.Count();
+    count = engine.workerContext.voices.Count();
     if (count != 0) {
-      engine.currentVoiceName = engine.worker.voices.First()->name;
+      engine.currentVoiceName = engine.workerContext.voices.First()->name;
       engine.initialized = true;
     }
   }
   if (count == 0) {
-    LogMessage(engine, 4, u"未找到语音库文件(.vl)");
+    LogMessage(engine, kLogError, u"未找到语音库文件(.vl)");
     return false;
   }
   LogMessage(
-      engine, 1,
+      engine, kLogInfo,
       u"Halden语音插件初始化完成，加载了 " + Decimal(count) + u" 个语音库");
   return true;
 }

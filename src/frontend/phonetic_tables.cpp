@@ -35,6 +35,18 @@ constexpr std::array<Entry, 37> kFinalOffsets{{
 
 constexpr std::array<int32_t, 10> kDigitUnits{4690, 10113, 1908, 7537, 7620,
                                               9475, 4964,  6785, 417,  4131};
+// What those units say: the syllables of 零 一 二 三 四 五 六 七 八 九.
+constexpr std::array<std::pair<std::string_view, int32_t>, 10> kDigitSyllables{
+    {{"ling", 2},
+     {"yi", 1},
+     {"er", 4},
+     {"san", 1},
+     {"si", 4},
+     {"wu", 3},
+     {"liu", 4},
+     {"qi", 1},
+     {"ba", 1},
+     {"jiu", 3}}};
 
 // Keys of up to four ASCII letters packed into one integer, so a lookup is a
 // binary search over integers with no string compare.
@@ -103,6 +115,12 @@ std::optional<int32_t> FinalOffset(std::string_view final) {
 int32_t DigitUnit(char16_t digit) {
   if (digit < u'0' || digit > u'9') return -1;
   return kDigitUnits[digit - u'0'];
+}
+
+Syllable DigitSyllable(char16_t digit) {
+  if (digit < u'0' || digit > u'9') return {};
+  const auto& [pinyin, tone] = kDigitSyllables[digit - u'0'];
+  return {std::string(pinyin), tone};
 }
 
 int32_t LetterUnit(char letter) {

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "frontend/syllable.h"
+
 namespace vesk {
 
 // 26 letter blocks of 416 indices; 16 per final slot; tone 0..4 inside a slot.
@@ -19,6 +21,9 @@ std::optional<int32_t> InitialBase(std::string_view initial);
 std::optional<int32_t> FinalOffset(std::string_view final);
 // Unit of a digit's own syllable, for '0'..'9'; -1 for any other character.
 int32_t DigitUnit(char16_t digit);
+// The syllable that unit says (ling2, yi1, ...), for '0'..'9'; an empty
+// syllable for any other character.
+Syllable DigitSyllable(char16_t digit);
 // Unit of a letter's name, for 'a'..'z' only.
 int32_t LetterUnit(char letter);
 

@@ -58,7 +58,7 @@ bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
   unitIndex.clear();  // it points into the old content
   data.clear();
   const auto fail = [&](const char16_t* message) {
-    if (log) log(4, message + path);
+    if (log) log(kLogError, message + path);
     data.clear();
     data.shrink_to_fit();
     return false;
@@ -87,7 +87,8 @@ bool Voice::Load(const std::u16string& newPath, const LogSink& log) {
   sampleRate = int32_t(ReadU32(data, voicefile::kSampleRateOffset));
   ScanUnitTable(data, units);
   if (log) {
-    log(1, u"加载语音库 " + name + u": " + Decimal(units.size()) + u" 条目");
+    log(kLogInfo,
+        u"加载语音库 " + name + u": " + Decimal(units.size()) + u" 条目");
   }
   return !units.empty();
 }

@@ -17,7 +17,11 @@ struct UnitEntry {
   uint32_t length = 0;
 };
 
-// Receives the loader's messages (level 1 information, 4 error).
+// The levels of the host's log callback (vesksynth.h). Unscoped, so that a
+// level is the int32_t the callback takes.
+enum LogLevel : int32_t { kLogInfo = 1, kLogWarning = 2, kLogError = 4 };
+
+// Receives the loader's messages (kLogInfo or kLogError).
 using LogSink = std::function<void(int32_t level, const std::u16string& text)>;
 
 struct Voice {

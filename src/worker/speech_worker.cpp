@@ -7,9 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/number_reading.h"
 #include "frontend/phonetic_tables.h"
-#include "frontend/text_runs.h"
+#include "worker/text_walk.h"
 
 namespace vesk {
 
@@ -110,7 +109,7 @@ class Utterance {
   }
 
  private:
-  void PlaySyllables(const std::vector<Syllable>& syllables, bool toneFallback);
+  void Play(const SpokenItem& item);
   void PlayUnit(int32_t unit);
   void PlayDirect(const uint8_t* bytes, std::size_t even);
   void PlayThroughStream(const uint8_t* bytes, std::size_t even);
@@ -144,53 +143,33 @@ class Utterance {
 };
 
 void Utterance::Walk(std::u16string_view text, const PinyinLexicon& lexicon) {
+  // A run at a time, so that a stop never waits for the rest of the text to
+  // be read.
+  std::vector<SpokenItem> items;
   std::size_t i = 0;
   while (i < text.size() && Running()) {
-    const std::size_t end = RunEnd(text, i);
-    const std::u16string_view run = text.substr(i, end - i);
-    switch (ClassifyCharacter(text[i])) {
-      case TextRun::Han:
-        PlaySyllables(lexicon.convert(run), true);
-        break;
-      case TextRun::Digits: {
-        const std::u16string reading = ReadNumber(run);
-        if (!reading.empty()) {
-          PlaySyllables(lexicon.convert(reading), false);
-          break;
-        }
-        for (char16_t digit : run) {
-          if (!Running()) break;
-          const int32_t unit = DigitUnit(digit);
-          if (unit >= 0 && voice_.HasUnit(unit)) PlayUnit(unit);
-        }
-        break;
-      }
-      case TextRun::Letters:
-        for (char16_t c : run) {
-          if (!Running()) break;
-          char letter = static_cast<char>(c);
-          if (letter >= 'A' && letter <= 'Z') letter = char(letter - 'A' + 'a');
-          const int32_t unit = LetterUnit(letter);
-          if (unit >= 0 && voice_.HasUnit(unit)) PlayUnit(unit);
-        }
-        break;
-      case TextRun::SentenceMark:
-        if (voice_.HasUnit(kPunctuationUnit)) PlayUnit(kPunctuationUnit);
-        break;
-      case TextRun::Other:
-        break;
+    items.clear();
+    i = WalkRun(text, i, lexicon, items);
+    for (const SpokenItem& item : items) {
+      if (!Running()) return;
+      Play(item);
     }
-    i = end;
   }
 }
 
-void Utterance::PlaySyllables(const std::vector<Syllable>& syllables,
-                              bool toneFallback) {
-  for (const Syllable& syllable : syllables) {
-    if (!Running()) return;
-    const int32_t unit = unitCache_.Find(voice_, syllable, toneFallback);
-    if (unit >= 0) PlayUnit(unit);
+void Utterance::Play(const SpokenItem& item) {
+  if (item.kind == SpokenItem::Kind::kLetter ||
+      item.kind == SpokenItem::Kind::kPause) {
+    const int32_t unit = item.kind == SpokenItem::Kind::kLetter
+                             ? LetterUnit(item.letter)
+                             : kPunctuationUnit;
+    if (unit >= 0 && voice_.HasUnit(unit)) PlayUnit(unit);
+    return;
   }
+  // The cache answers only with units the voice has.
+  const int32_t unit = unitCache_.Find(
+      voice_, item.syllable, item.kind == SpokenItem::Kind::kCharacterSyllable);
+  if (unit >= 0) PlayUnit(unit);
 }
 
 void Utterance::PlayUnit(int32_t unit) {
@@ -259,9 +238,9 @@ void Utterance::DrainSonicOutput() {
 
 UtteranceSettings ComputeUtteranceSettings(int32_t rate, int32_t pitch,
                                            int32_t volume) {
-  const int32_t r = std::clamp(rate, 0, 100);
-  const int32_t p = std::clamp(pitch, 0, 100);
-  const int32_t v = std::clamp(volume, 0, 100);
+  const int32_t r = ClampSetting(rate);
+  const int32_t p = ClampSetting(pitch);
+  const int32_t v = ClampSetting(volume);
   UtteranceSettings settings;
   // The same shape as the pitch: half speed at 0, normal at 50, double at
   // 100, so turning the rate down never makes speech faster.

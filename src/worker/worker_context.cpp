@@ -16,6 +16,11 @@ void SignalStop(WorkerContext& context, UtteranceControl* control) {
   context.pauseCondition.notify_all();
 }
 
+void PauseUtterance(WorkerContext& context) {
+  std::lock_guard lock(context.pauseMutex);
+  context.paused.exchange(true);
+}
+
 void WakeFromPause(WorkerContext& context) {
   std::lock_guard lock(context.pauseMutex);
   context.paused.exchange(false);

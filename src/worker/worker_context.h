@@ -36,10 +36,17 @@ struct UtteranceControl {
   std::atomic<bool> stopped{false};
 };
 
+// The one clamp of a setting (rate, pitch, volume) to 0..100: applied when
+// the host sets it, and again by whoever computes from an unchecked value.
+constexpr int32_t ClampSetting(int32_t value) {
+  return value < 0 ? 0 : value > 100 ? 100 : value;
+}
+
 struct WorkerContext {
   std::atomic<bool> running{false};
   std::atomic<bool> paused{false};
-  // 0..100 each; the worker reads them once per utterance.
+  // 0..100 each, stored through ClampSetting; the worker reads them once
+  // per utterance.
   std::atomic<int32_t> rate{50};
   std::atomic<int32_t> pitch{50};
   std::atomic<int32_t> volume{50};
@@ -66,6 +73,9 @@ void BeginUtterance(WorkerContext& context);
 // The one stop signal: running and paused cleared, the utterance (if any)
 // marked stopped and every pause wait woken.
 void SignalStop(WorkerContext& context, UtteranceControl* control);
+
+// Holds the worker at its next chunk until WakeFromPause or a stop.
+void PauseUtterance(WorkerContext& context);
 
 // Lets a paused worker go on.
 void WakeFromPause(WorkerContext& context);

@@ -34,15 +34,15 @@ TEST(Settings, ValuesAreClampedTo0Through100) {
 
 TEST(Settings, RatePitchAndVolumeStoreClampedValues) {
   EngineState engine;
-  EXPECT_EQ(engine.worker.rate.load(), 50);
-  EXPECT_EQ(engine.worker.pitch.load(), 50);
-  EXPECT_EQ(engine.worker.volume.load(), 50);
+  EXPECT_EQ(engine.workerContext.rate.load(), 50);
+  EXPECT_EQ(engine.workerContext.pitch.load(), 50);
+  EXPECT_EQ(engine.workerContext.volume.load(), 50);
   EXPECT_TRUE(SetRate(engine, -5));
   EXPECT_TRUE(SetPitch(engine, 101));
   EXPECT_TRUE(SetVolume(engine, 42));
-  EXPECT_EQ(engine.worker.rate.load(), 0);
-  EXPECT_EQ(engine.worker.pitch.load(), 100);
-  EXPECT_EQ(engine.worker.volume.load(), 42);
+  EXPECT_EQ(engine.workerContext.rate.load(), 0);
+  EXPECT_EQ(engine.workerContext.pitch.load(), 100);
+  EXPECT_EQ(engine.workerContext.volume.load(), 42);
 }
 
 TEST(GetInfo, FillsNameAndVersionFields) {
@@ -71,9 +71,10 @@ TEST(CopyTruncated, CutsAtCapacityMinusOneAndTerminates) {
 class VoiceListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    engine.worker.voices.Add(MakeVoice(u"c", 8000));
-    engine.worker.voices.Add(MakeVoice(u"a", 16000));
-    engine.worker.voices.Add(MakeVoice(std::u16string(200, u'b'), 22050));
+    engine.workerContext.voices.Add(MakeVoice(u"c", 8000));
+    engine.workerContext.voices.Add(MakeVoice(u"a", 16000));
+    engine.workerContext.voices.Add(
+        MakeVoice(std::u16string(200, u'b'), 22050));
   }
   EngineState engine;
 };
@@ -143,19 +144,19 @@ TEST(IdleEngine, PauseResumeAreFalseStopIsTrue) {
   EngineState engine;
   EXPECT_FALSE(Pause(engine));
   EXPECT_FALSE(Resume(engine));
-  EXPECT_FALSE(engine.worker.paused.load());
+  EXPECT_FALSE(engine.workerContext.paused.load());
   EXPECT_TRUE(Stop(engine));
   EXPECT_FALSE(Speak(engine, nullptr, u"abc", 0));  // not initialised
-  EXPECT_FALSE(engine.worker.running.load());
+  EXPECT_FALSE(engine.workerContext.running.load());
 }
 
 TEST(IdleEngine, PauseAndResumeActWhileRunning) {
   EngineState engine;
-  engine.worker.running = true;
+  engine.workerContext.running = true;
   EXPECT_TRUE(Pause(engine));
-  EXPECT_TRUE(engine.worker.paused.load());
+  EXPECT_TRUE(engine.workerContext.paused.load());
   EXPECT_TRUE(Resume(engine));
-  EXPECT_FALSE(engine.worker.paused.load());
+  EXPECT_FALSE(engine.workerContext.paused.load());
 }
 
 TEST(SetPlayCallback, ReturnsTheCallbackStoredBefore) {

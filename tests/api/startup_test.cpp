@@ -94,7 +94,7 @@ TEST_F(StartupTest, TwoVoicesAreLoadedAndTheFirstByNameIsCurrent) {
   WriteVoice("a.vl", 16000);
   engine.currentVoiceName = u"b";
   ASSERT_TRUE(Run());
-  EXPECT_EQ(engine.worker.voices.Names(),
+  EXPECT_EQ(engine.workerContext.voices.Names(),
             (std::vector<std::u16string>{u"a", u"b"}));
   EXPECT_EQ(engine.currentVoiceName, u"a");
   EXPECT_EQ(lines.back(),
@@ -109,7 +109,7 @@ TEST_F(StartupTest, OnlyTheExactLowerCaseExtensionCounts) {
   EXPECT_FALSE(engine.initialized);
   EXPECT_EQ(lines.back(), (Line{4, U16("未找到语音库文件(.vl)")}));
   EXPECT_EQ(lines.size(), 2u);  // no loader line at all
-  EXPECT_EQ(engine.worker.voices.Count(), 0u);
+  EXPECT_EQ(engine.workerContext.voices.Count(), 0u);
 }
 
 TEST_F(StartupTest, SubDirectoryNamedLikeAVoiceIsReportedAndSkipped) {
@@ -119,7 +119,7 @@ TEST_F(StartupTest, SubDirectoryNamedLikeAVoiceIsReportedAndSkipped) {
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       Line{4, U16("无法打开语音库文件: ") + In("y.vl")}),
             lines.end());
-  EXPECT_EQ(engine.worker.voices.Names(),
+  EXPECT_EQ(engine.workerContext.voices.Names(),
             (std::vector<std::u16string>{u"a.b"}));
 }
 
@@ -128,7 +128,7 @@ TEST_F(StartupTest, FailedVoiceFilesAreSkipped) {
   dir.Write("empty.vl", std::string());
   WriteVoice("good.vl", 16000);
   ASSERT_TRUE(Run());
-  EXPECT_EQ(engine.worker.voices.Names(),
+  EXPECT_EQ(engine.workerContext.voices.Names(),
             (std::vector<std::u16string>{u"good"}));
   // Not-found warning, two loader errors, one loader line, completion.
   ASSERT_EQ(lines.size(), 5u);
@@ -146,10 +146,10 @@ TEST_F(StartupTest, LaterListedVoiceOfTheSameNameWins) {
     last = entry.path().filename().string();
   }
   ASSERT_TRUE(Run());
-  ASSERT_EQ(engine.worker.voices.Count(), 1u);
-  EXPECT_EQ(engine.worker.voices.First()->sampleRate,
+  ASSERT_EQ(engine.workerContext.voices.Count(), 1u);
+  EXPECT_EQ(engine.workerContext.voices.First()->sampleRate,
             last == "a.vl" ? 11025 : 44100);
-  EXPECT_EQ(engine.worker.voices.First()->path, In(last));
+  EXPECT_EQ(engine.workerContext.voices.First()->path, In(last));
 }
 
 TEST_F(StartupTest, UnlistableDirectoryIsAnError) {

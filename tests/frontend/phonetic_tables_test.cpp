@@ -69,7 +69,9 @@ TEST(PhoneticTables, DigitUnitsAreTheDigitSyllables) {
   for (const auto& row : rows) {
     EXPECT_EQ(DigitUnit(row.digit), row.unit) << char(row.digit);
     EXPECT_EQ(SyllableUnitIndex(row.pinyin, row.tone), row.unit) << row.pinyin;
+    EXPECT_EQ(DigitSyllable(row.digit), (Syllable{row.pinyin, row.tone}));
   }
+  EXPECT_EQ(DigitSyllable(u'a'), Syllable{});
   EXPECT_EQ(DigitUnit(u'a'), -1);
   EXPECT_EQ(DigitUnit(u'/'), -1);
   EXPECT_EQ(DigitUnit(u':'), -1);

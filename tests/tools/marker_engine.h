@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "say_tool.h"
+#include "engine_library.h"
 #include "support/test_files.h"
 
 namespace vesk::test {
@@ -20,7 +20,7 @@ class EngineDir {
  public:
   EngineDir() {
     std::filesystem::copy_file(VESK_ENGINE_LIBRARY,
-                               dir.path() / vesk::say::kEngineFileName);
+                               dir.path() / vesk::host::kEngineFileName);
   }
   void AddVoice(const std::string& name, int32_t rate,
                 std::size_t samplesPerUnit = kUnitSamples) {

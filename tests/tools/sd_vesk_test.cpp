@@ -10,8 +10,9 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "engine_library.h"
+#include "host_text.h"
 #include "module_text.h"
-#include "say_tool.h"
 #include "support/test_files.h"
 #include "text_prep.h"
 #include "tools/marker_engine.h"
@@ -20,7 +21,7 @@
 namespace vesk::test {
 namespace {
 
-namespace say = vesk::say;
+namespace host = vesk::host;
 namespace sd = vesk::sd;
 
 // ---- Pure parts ----------------------------------------------------------
@@ -366,9 +367,9 @@ std::vector<int16_t> EngineSpeaks(const std::filesystem::path& voice,
                                   int32_t pitch, int32_t volume) {
   TempDir dir;
   std::filesystem::copy_file(VESK_ENGINE_LIBRARY,
-                             dir.path() / say::kEngineFileName);
+                             dir.path() / host::kEngineFileName);
   std::filesystem::copy_file(voice, dir.path() / voice.filename());
-  say::EngineLibrary library(dir.path() / say::kEngineFileName);
+  host::EngineLibrary library(dir.path() / host::kEngineFileName);
   EXPECT_TRUE(library.ok()) << library.error();
   if (!library.ok()) return {};
   const auto& api = library.api();
@@ -471,7 +472,7 @@ TEST_F(SdVeskModule, RefusesInitWhenTheEngineDoesNotLoad) {
   const auto notALibrary = scratch.Write("libvesksynth.so", "not a library");
   TempDir noVoice;
   std::filesystem::copy_file(VESK_ENGINE_LIBRARY,
-                             noVoice.path() / say::kEngineFileName);
+                             noVoice.path() / host::kEngineFileName);
   for (const std::string& path :
        {std::string("/nonexistent/libvesksynth.so"), notALibrary.string(),
         noVoice.path().string()}) {

@@ -1,9 +1,11 @@
 // The hosts' text preparation: what each kind of text becomes, and what the
-// engine then says for it through vesk-pinyin --normalize --pinyin.
+// engine then says for it through vesk-pinyin --normalize --spoken.
 #include "text_prep.h"
 
 #include <gtest/gtest.h>
 
+#include "lexicon/pinyin_lexicon.h"
+#include "pinyin_tool.h"
 #include "support/test_files.h"
 #include "tools/tool_runner.h"
 
@@ -58,10 +60,6 @@ TEST(PrepareText, ReadsNumbersInContext) {
       {"1,000", "1000"},
       {"1,000,000.5", "1000000点五"},
       {"12,345,678,901", "一百二十三亿四千五百六十七万八千九百零一"},
-      // The engine says 十两万 for these.
-      {"120000", "十二万"},
-      {"1020000", "一百零二万"},
-      {"1200000000", "十二亿"},
       {"3/4", "4分之3"},
       {"½", "2分之1"},
       {"1½杯", "1又2分之1杯"},
@@ -174,6 +172,10 @@ TEST(PrepareText, LeavesWhatTheEngineAlreadyReadsRight) {
       {"共12345人", "共12345人"},
       {"2026", "2026"},
       {"20000", "20000"},
+      // The engine says shi2 er4 wan4, yi4 bai3 ling2 er4 wan4, shi2 er4 yi4.
+      {"120000", "120000"},
+      {"1020000", "1020000"},
+      {"1200000000", "1200000000"},
       {"iPhone 5s", "iPhone 5s"},
       {"5G网络", "5G网络"},
       {"COVID-19", "COVID-19"},
@@ -214,6 +216,67 @@ TEST(PrepareText, LeavesSymbolNamesToTheServerWithoutSymbolReading) {
   ExpectAll({{"A & B", "A 和 B"}, {"%", "百分号"}, {"¥", "元"}});
 }
 
+TEST(PrepareText, ReadsTheShapesOfNewsAndTables) {
+  ExpectAll({
+      // A year and its month; a figure among figures and a version stay.
+      {"2008/08", "二零零八年8月"},
+      {"2008.08", "二零零八年8月"},
+      {"2008-08", "二零零八年8月"},
+      {"1999.50 2008.08 3000.25", "1999点五零 2008点零八 3000点二五"},
+      {"2008.08元", "2008点零八元"},
+      {"1.2.3", "1点2点3"},
+      // Comparisons between numbers only.
+      {"3<=5", "3小于等于5"},
+      {"3 >= 2", "3 大于等于 2"},
+      {"1!=2", "1不等于2"},
+      {"a<=b", "a<等于b"},
+      // Currency codes before or after the amount.
+      {"CNY 100", "100元"},
+      {"RMB100", "100元"},
+      {"100 USD", "100美元"},
+      {"EUR 5.5", "5点五欧元"},
+      {"HKD 1,000", "1000港元"},
+      {"500JPY", "500日元"},
+      {"USDA", "USDA"},
+      {"CNY", "CNY"},
+      // Fractions written with blanks; a/b with a >= b stays.
+      {"1 / 2", "2分之1"},
+      {"12 / 9", "12 / 9"},
+      // Scores after a word of sport, but not a time.
+      {"比分1-2", "比分1比2"},
+      {"主队爆冷2-0获胜", "主队爆冷2比0获胜"},
+      {"战胜对手0:1", "战胜对手0比1"},
+      {"逆转3:2", "逆转3比2"},
+      {"比赛19:30开始", "比赛19点30分开始"},
+      {"平均3-5天", "平均3到5天"},
+      // 两 before 百 and 千 in plain integers; years and codes stay.
+      {"200", "两百"},
+      {"2000", "两千"},
+      {"1200", "一千两百"},
+      {"12000", "一万两千"},
+      {"2026", "2026"},
+      {"220", "两百二十"},
+      {"20", "20"},
+      {"电话 2222", "电话 二二二二"},
+  });
+}
+
+// The one place the preparation makes up for the engine: its sandhi of 一
+// inside a Chinese run would change the 一 of a number read digit by digit.
+TEST(PrepareText, KeepsTheToneOfADigitOneThroughTheEngine) {
+  TempDir dir;
+  const auto chars = dir.Write(
+      "pinyin.txt", "点: diǎn\n一: yī\n四: sì\n五: wǔ\n三: sān\n零: líng\n");
+  PinyinLexicon lexicon;
+  ASSERT_TRUE(lexicon.loadCharDictionary(U16(chars.string())));
+  EXPECT_EQ(tool::SpokenLine(lexicon, PrepareText(u"3.14")),
+            "san1 dian3 yi1 si4");
+  EXPECT_EQ(tool::SpokenLine(lexicon, PrepareText(u"0.15")),
+            "ling2 dian3 yi1 wu3");
+  // Without the blank the engine reads the run as a word.
+  EXPECT_EQ(tool::SpokenLine(lexicon, u"3点一四"), "san1 dian3 yi2 si4");
+}
+
 TEST(PrepareText, HandsOnValidTextFromBrokenInput) {
   const std::u16string broken = {u'a', 0xD800, u'1', 0xDC00, u'b'};
   EXPECT_EQ(PrepareText(broken), u"a1b");
@@ -251,7 +314,7 @@ class NormalizeTool : public ::testing::Test {
   std::string Run(const std::string& text) {
     const auto input = dir_.Write("input.txt", text);
     const ToolRun run = RunTool(VESK_PINYIN_TOOL,
-                                {"--normalize", "--pinyin", "--dict-dir",
+                                {"--normalize", "--spoken", "--dict-dir",
                                  dir_.path().string(), input.string()},
                                 dir_.path());
     EXPECT_EQ(run.exitCode, 0) << run.err;

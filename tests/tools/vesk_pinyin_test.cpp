@@ -2,9 +2,19 @@
 // given syllables, and the dictionary check.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#include "frontend/phonetic_tables.h"
 #include "pinyin_tool.h"
 #include "support/test_files.h"
 #include "tools/tool_runner.h"
+#include "voice/voice.h"
+#include "worker/speech_worker.h"
+#include "worker/text_walk.h"
 
 namespace vesk::tool {
 namespace {
@@ -198,6 +208,127 @@ TEST(VeskPinyinTool, FindsItsDictionariesBesideItOrFailsClearly) {
   const test::ToolRun version = run({"--version"});
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out.rfind("vesk-pinyin ", 0), 0u) << version.out;
+}
+
+// ---- What vesk-pinyin prints is what the worker plays --------------------
+
+// The unit each printed piece names: a syllable's own tone, a letter's name,
+// the pause; nothing for "-".
+std::vector<int32_t> PrintedUnits(const std::string& printed) {
+  std::vector<int32_t> units;
+  std::istringstream pieces(printed);
+  for (std::string piece; pieces >> piece;) {
+    if (piece == ",") {
+      units.push_back(kPunctuationUnit);
+    } else if (piece.size() == 1 && piece[0] >= 'A' && piece[0] <= 'Z') {
+      units.push_back(LetterUnit(char(piece[0] - 'A' + 'a')));
+    } else if (const auto s = ParseToneDigitSyllable(piece); s) {
+      const int32_t unit = SyllableUnitIndex(s->pinyin, s->tone);
+      if (unit >= 0) units.push_back(unit);
+    } else {
+      ADD_FAILURE() << "printed piece " << piece;
+    }
+  }
+  return units;
+}
+
+// The texts the speak fuzz target starts from, decoded as it decodes them.
+std::vector<std::u16string> SpeakCorpus() {
+  using namespace std::literals;
+  constexpr std::u16string_view kAlphabet =
+      u"中国人我们你好很是的了天气说话语音不一二三十百千万亿两水果老虎绿女嗯"
+      u"呣丁龥abcXYZ0123456789 \n!,.?。！，？；\xD800\xDC00\uFFFD\0"sv;
+  std::vector<std::u16string> texts;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(VESK_SPEAK_CORPUS)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    const std::string data{std::istreambuf_iterator<char>(file), {}};
+    if (data.size() < 4) continue;
+    std::u16string text;
+    for (std::size_t i = 4; i < data.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(data[i]);
+      if (data[3] & 1) {
+        text += kAlphabet[byte % kAlphabet.size()];
+      } else if (i % 2 == 0 && i + 1 < data.size()) {
+        text += char16_t(byte | static_cast<unsigned char>(data[i + 1]) << 8);
+      }
+    }
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+void Record(void* target, const char16_t*, const int16_t* samples,
+            int32_t byteCount, int32_t) {
+  auto& out = *static_cast<std::vector<int16_t>*>(target);
+  if (samples != nullptr)
+    out.insert(out.end(), samples, samples + byteCount / 2);
+}
+
+// The units the worker plays for text with a marker voice that has a unit
+// for everything the walk says, so that no tone stands in for another.
+std::vector<int32_t> PlayedUnits(const PinyinLexicon& lexicon,
+                                 std::u16string_view text,
+                                 const std::set<int32_t>& units,
+                                 const TempDir& dir) {
+  constexpr std::size_t kPerUnit = 4;
+  const auto path = dir.Write(
+      "walk.vl",
+      test::BuildMarkerVoice(
+          16000, std::vector<int32_t>(units.begin(), units.end()), kPerUnit));
+  Voice voice;
+  voice.name = u"walk";
+  EXPECT_TRUE(voice.Load(U16(path.string()), [](int32_t, const auto&) {}));
+  WorkerContext context;
+  context.voices.Add(std::move(voice));
+  std::vector<int16_t> samples;
+  context.sink = {Record, &samples};
+  context.running = true;
+  SpeakUtterance(context, {u"", std::u16string(text), 0, nullptr}, lexicon);
+  std::vector<int32_t> played;
+  for (std::size_t i = 0; i + kPerUnit <= samples.size(); i += kPerUnit) {
+    played.push_back(samples[i]);
+  }
+  return played;
+}
+
+TEST(SpokenLine, PrintsWhatTheWorkerPlaysOverTheSpeakCorpus) {
+  TempDir dir;
+  const auto chars =
+      dir.Write("pinyin.txt",
+                "零: líng\n一: yī\n二: èr\n三: sān\n四: sì\n五: wǔ\n六: liù\n"
+                "七: qī\n八: bā\n九: jiǔ\n十: shí\n百: bǎi\n千: qiān\n万: wàn\n"
+                "亿: yì\n两: liǎng\n不: bù\n中: zhōng,zhòng\n国: guó\n人: rén\n"
+                "我: wǒ\n你: nǐ\n好: hǎo\n很: hěn\n是: shì\n的: de\n了: le\n"
+                "们: men\n天: tiān\n气: qì\n有: yǒu\n元: yuán\n");
+  const auto words = dir.Write("phrases.txt", "我们: wǒ men\n不是: bú shì\n");
+  PinyinLexicon lexicon;
+  ASSERT_TRUE(lexicon.loadCharDictionary(U16(chars.string())));
+  ASSERT_TRUE(lexicon.loadPhraseDictionary(U16(words.string())));
+  std::vector<std::u16string> texts = SpeakCorpus();
+  ASSERT_FALSE(texts.empty());
+  texts.push_back(u"我有120000元，3.14 abcXYZ 12345678901。");
+  for (const std::u16string& text : texts) {
+    const std::string printed = SpokenLine(lexicon, text);
+    const std::vector<int32_t> expected = PrintedUnits(printed);
+    const std::set<int32_t> units(expected.begin(), expected.end());
+    if (units.empty()) continue;
+    EXPECT_EQ(PlayedUnits(lexicon, text, units, dir), expected) << printed;
+  }
+}
+
+TEST(SpokenLine, PrintsTheNumbersAndLettersTheEngineSays) {
+  TempDir dir;
+  const auto chars = dir.Write(
+      "pinyin.txt", "我: wǒ\n有: yǒu\n十: shí\n二: èr\n万: wàn\n元: yuán\n");
+  PinyinLexicon lexicon;
+  ASSERT_TRUE(lexicon.loadCharDictionary(U16(chars.string())));
+  EXPECT_EQ(SpokenLine(lexicon, u"我有120000元"),
+            "wo2 you3 shi2 er4 wan4 yuan2");
+  EXPECT_EQ(SpokenLine(lexicon, u"Ab。12345678901"),
+            "A B , yi1 er4 san1 si4 wu3 liu4 qi1 ba1 jiu3 ling2 yi1");
+  EXPECT_EQ(FormatSyllables(ReadLine(lexicon, u"我有120000元")),
+            "wo2 you3 yuan2");
 }
 
 }  // namespace

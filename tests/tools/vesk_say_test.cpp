@@ -10,6 +10,7 @@
 
 #include "audio_out.h"
 #include "frontend/text_runs.h"
+#include "host_text.h"
 #include "platform/platform.h"
 #include "say_tool.h"
 #include "support/test_files.h"
@@ -20,6 +21,7 @@
 namespace vesk::test {
 namespace {
 
+namespace host = vesk::host;
 namespace say = vesk::say;
 
 std::vector<int16_t> ReadWav(const std::filesystem::path& path, int& rate) {
@@ -176,28 +178,28 @@ TEST(VeskSayText, TellsTheEncodingFromTheFirstBytes) {
   EXPECT_EQ(say::FirstInvalidUtf8("\xED\xA0\x80"), 0u);
   EXPECT_EQ(say::FirstInvalidUtf8("\xF4\x90\x80\x80"), 0u);
   EXPECT_FALSE(say::FirstInvalidUtf8("\xF0\x9F\x98\x80\xE4\xB8"));
-  EXPECT_EQ(say::ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");      // overlong
-  EXPECT_EQ(say::ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD");  // surrogate
-  EXPECT_EQ(say::ToUtf16("x\xE4\xB8"), u"x\uFFFD");          // cut short
-  EXPECT_EQ(say::ToUtf8(u"\u4E2D\xD800"), "\xE4\xB8\xAD\xEF\xBF\xBD");
+  EXPECT_EQ(host::ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");      // overlong
+  EXPECT_EQ(host::ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD");  // surrogate
+  EXPECT_EQ(host::ToUtf16("x\xE4\xB8"), u"x\uFFFD");          // cut short
+  EXPECT_EQ(host::ToUtf8(u"\u4E2D\xD800"), "\xE4\xB8\xAD\xEF\xBF\xBD");
 }
 
 TEST(VeskSayText, CutsAtLineBreaksThenSafeCharacters) {
-  EXPECT_EQ(say::NextPieceLength(u"ab\ncd", 10, false), 3u);
-  EXPECT_EQ(say::NextPieceLength(u"abcd", 10, false), 0u);
-  EXPECT_EQ(say::NextPieceLength(u"abcd", 10, true), 4u);
-  EXPECT_EQ(say::NextPieceLength(u"ab\ncd,efgh", 8, false), 3u);
-  EXPECT_EQ(say::NextPieceLength(u"abcd,efgh", 8, false), 5u);
+  EXPECT_EQ(host::NextPieceLength(u"ab\ncd", 10, false), 3u);
+  EXPECT_EQ(host::NextPieceLength(u"abcd", 10, false), 0u);
+  EXPECT_EQ(host::NextPieceLength(u"abcd", 10, true), 4u);
+  EXPECT_EQ(host::NextPieceLength(u"ab\ncd,efgh", 8, false), 3u);
+  EXPECT_EQ(host::NextPieceLength(u"abcd,efgh", 8, false), 5u);
   // A run of letters, digits or Chinese characters is never cut while a
   // safe place exists.
-  EXPECT_EQ(say::NextPieceLength(u"ab 1234567", 8, false), 3u);
+  EXPECT_EQ(host::NextPieceLength(u"ab 1234567", 8, false), 3u);
   EXPECT_EQ(
-      say::NextPieceLength(u"\u4E2D\u4E2D\u3002\u4E2D\u4E2D\u4E2D", 4, false),
+      host::NextPieceLength(u"\u4E2D\u4E2D\u3002\u4E2D\u4E2D\u4E2D", 4, false),
       3u);
-  EXPECT_EQ(say::NextPieceLength(u"abcdefgh", 4, false), 4u);
-  EXPECT_EQ(say::NextPieceLength(u"abc\U0001F600", 4, false), 3u);
-  EXPECT_FALSE(say::HasContent(u" \r\n\t"));
-  EXPECT_TRUE(say::HasContent(u" x"));
+  EXPECT_EQ(host::NextPieceLength(u"abcdefgh", 4, false), 4u);
+  EXPECT_EQ(host::NextPieceLength(u"abc\U0001F600", 4, false), 3u);
+  EXPECT_FALSE(host::HasContent(u" \r\n\t"));
+  EXPECT_TRUE(host::HasContent(u" x"));
 }
 
 TEST(VeskSayText, CutsOnlyWhereTheWorkerEndsARun) {
@@ -206,7 +208,7 @@ TEST(VeskSayText, CutsOnlyWhereTheWorkerEndsARun) {
   for (std::size_t i = 0; i < text.size(); i = RunEnd(text, i))
     runEnds.push_back(RunEnd(text, i));
   for (std::size_t p = 1; p <= text.size(); ++p) {
-    if (!say::IsSafeCutAfter(text[p - 1])) continue;
+    if (!host::IsSafeCutAfter(text[p - 1])) continue;
     EXPECT_NE(std::find(runEnds.begin(), runEnds.end(), p), runEnds.end())
         << "cut after position " << p - 1;
   }
@@ -216,14 +218,14 @@ TEST(VeskSayText, FindsTheEngineGivenOrInTheFirstDirectoryThatHoldsIt) {
   EngineDir engine;
   TempDir empty;
   std::string error;
-  EXPECT_EQ(say::FindEngine(engine.path(), {}, error),
-            engine.dir.path() / say::kEngineFileName);
-  EXPECT_EQ(say::FindEngine("", {empty.path(), engine.dir.path()}, error),
+  EXPECT_EQ(host::FindEngine(engine.path(), {}, error),
+            engine.dir.path() / host::kEngineFileName);
+  EXPECT_EQ(host::FindEngine("", {empty.path(), engine.dir.path()}, error),
             std::filesystem::weakly_canonical(engine.dir.path() /
-                                              say::kEngineFileName));
-  EXPECT_FALSE(say::FindEngine(empty.path().string(), {}, error));
+                                              host::kEngineFileName));
+  EXPECT_FALSE(host::FindEngine(empty.path().string(), {}, error));
   EXPECT_NE(error.find("holds no"), std::string::npos);
-  EXPECT_FALSE(say::FindEngine("", {empty.path()}, error));
+  EXPECT_FALSE(host::FindEngine("", {empty.path()}, error));
   EXPECT_NE(error.find("--engine"), std::string::npos);
 }
 
@@ -716,7 +718,7 @@ TEST(VeskInstallation, InstalledToolsRunFromAMovedTreeWithoutTheBuild) {
 
   const auto bin = root / VESK_INSTALL_BINDIR;
   const auto engineDir = root / VESK_INSTALL_ENGINE_DIR;
-  ASSERT_TRUE(std::filesystem::exists(engineDir / say::kEngineFileName));
+  ASSERT_TRUE(std::filesystem::exists(engineDir / host::kEngineFileName));
   EXPECT_TRUE(std::filesystem::exists(root / "share/doc/vesk/LICENSE"));
   EXPECT_TRUE(
       FileContains(root / "share/doc/vesk/DATA-NOTICE.txt", "CC BY-SA 4.0"));

@@ -82,7 +82,7 @@ EngineState& WorkerTest::DeliverThroughEngine() {
   engine_ = std::make_unique<EngineState>();
   activeRecorder.store(&recorder);
   engine_->playCallback.store(&RecordingCallback);
-  context.sink = engine_->worker.sink;
+  context.sink = engine_->workerContext.sink;
   return *engine_;
 }
 

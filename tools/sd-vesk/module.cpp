@@ -15,15 +15,16 @@
 #include <string_view>
 #include <thread>
 
+#include "engine_library.h"
+#include "host_text.h"
 #include "module_text.h"
-#include "say_tool.h"
-#include "text_prep.h"
+#include "prepared_stream.h"
 
 namespace vesk::sd {
 
 namespace {
 
-namespace say = vesk::say;
+namespace host = vesk::host;
 
 void Log(const std::string& text) {
   std::fprintf(stderr, "sd_vesk: %s\n", text.c_str());
@@ -35,10 +36,9 @@ void Log(const std::string& text) {
 std::vector<std::string> engineErrors;
 
 void OnEngineLog(int32_t level, const char16_t* text) {
-  const std::string line = text != nullptr ? say::ToUtf8(text) : "";
-  const char* name = level >= 4 ? "error" : level >= 2 ? "warning" : "info";
-  Log(std::string("engine ") + name + ": " + line);
-  if (level >= 4) engineErrors.push_back(line);
+  const std::string line = text != nullptr ? host::ToUtf8(text) : "";
+  Log(std::string("engine ") + host::LogLevelName(level) + ": " + line);
+  if (level >= host::kLogError) engineErrors.push_back(line);
 }
 
 // Replies and events share one stream; whole writes never interleave.
@@ -149,7 +149,7 @@ struct Message {
 // index marks and the events, and honours STOP and PAUSE between chunks.
 class Speaker {
  public:
-  Speaker(const say::EngineApi& api, Output& out) : api_(api), out_(out) {
+  Speaker(const host::EngineApi& api, Output& out) : api_(api), out_(out) {
     playQueue = &queue_;
     api_.SetPlayCallback(OnPlay);
     thread_ = std::thread([this] { Run(); });
@@ -222,7 +222,7 @@ class Speaker {
     const std::string& wanted = settings.synthesisVoice;
     if (!wanted.empty() && wanted != requestedVoice_) {
       requestedVoice_ = wanted;
-      if (!api_.PrepareVoice(say::ToUtf16(wanted).c_str())) {
+      if (!api_.PrepareVoice(host::ToUtf16(wanted).c_str())) {
         Log("no voice named \"" + wanted + "\"; the current voice speaks");
       }
     }
@@ -233,10 +233,14 @@ class Speaker {
 
   void Play(const Message& message) {
     Apply(message.settings);
+    // The pieces between marks are one text: a pause owed at a line break
+    // before a mark is said at the start of the next piece.
+    host::PreparedStream text(true,
+                              textprep::PrepOptions{.readSymbols = false});
     out_.Write("701 BEGIN\n");
     for (std::size_t i = 0; i < message.pieces.size(); ++i) {
       const SpeechPiece& piece = message.pieces[i];
-      if (stop_ || SpeakPiece(piece.text) == Outcome::kStopped) {
+      if (stop_ || SpeakPiece(text, piece.text) == Outcome::kStopped) {
         out_.Write("703 STOP\n");
         return;
       }
@@ -263,10 +267,10 @@ class Speaker {
     out_.Write("702 END\n");
   }
 
-  Outcome SpeakPiece(const std::string& text) {
-    const std::u16string prepared = textprep::PrepareText(
-        say::ToUtf16(text), textprep::PrepOptions{.readSymbols = false});
-    if (!say::HasContent(prepared)) return Outcome::kSpoken;
+  Outcome SpeakPiece(host::PreparedStream& stream, const std::string& text) {
+    stream.Append(host::ToUtf16(text));
+    const std::u16string prepared = stream.Take(true);
+    if (!host::HasContent(prepared)) return Outcome::kSpoken;
     queue_.Reset();
     if (!api_.Speak(nullptr, prepared.c_str(), 0)) return Outcome::kSpoken;
     std::vector<int16_t> samples;
@@ -289,7 +293,7 @@ class Speaker {
     }
   }
 
-  const say::EngineApi& api_;
+  const host::EngineApi& api_;
   Output& out_;
   AudioQueue queue_;
   std::mutex mutex_;
@@ -430,10 +434,12 @@ class Module {
       return;
     }
     std::string error;
-    const auto path =
-        say::FindEngine(config_.engine, DefaultEngineDirectories(), error);
+    const auto path = host::FindEngine(
+        config_.engine,
+        host::EngineDirectories(host::HostPlace::kSpeechDispatcherModule),
+        error);
     if (!path) return Refuse(error);
-    engine_ = std::make_unique<say::EngineLibrary>(*path);
+    engine_ = std::make_unique<host::EngineLibrary>(*path);
     if (!engine_->ok()) return Refuse(engine_->error());
     engineErrors.clear();
     if (!engine_->api().Initialize(OnEngineLog)) {
@@ -445,7 +451,7 @@ class Module {
     EngineInfo info{};
     engine_->api().GetInfo(&info);
     const std::string name =
-        say::ToUtf8(info.name) + " " + say::ToUtf8(info.version);
+        host::ToUtf8(info.name) + " " + host::ToUtf8(info.version);
     Log("speaking with " + name + " from " + path->string());
     speaker_ = std::make_unique<Speaker>(engine_->api(), out_);
     Reply("299-Vesk: " + name + " initialized\n299 OK LOADED SUCCESSFULLY\n");
@@ -481,17 +487,10 @@ class Module {
 
   void ListVoices() {
     if (!speaker_) return Reply("304 CANT LIST VOICES\n");
-    const auto& api = engine_->api();
-    uint32_t count = 0;
-    api.GetVoiceList(nullptr, &count);
-    std::vector<std::u16string> names(count, std::u16string(128, u'\0'));
-    std::vector<char16_t*> pointers;
-    for (auto& name : names) pointers.push_back(name.data());
-    if (count > 0) api.GetVoiceList(pointers.data(), &count);
     std::string reply;
-    for (const auto& name : names) {
+    for (const auto& name : host::VoiceNames(engine_->api())) {
       // With zh-CN the server's symbol pass reads Simplified Chinese names.
-      reply += "200-" + say::ToUtf8(name.c_str()) + "\tzh-CN\tnone\n";
+      reply += "200-" + host::ToUtf8(name) + "\tzh-CN\tnone\n";
     }
     Reply(reply + "200 OK VOICE LIST SENT\n");
   }
@@ -535,24 +534,11 @@ class Module {
   Output out_;
   ModuleConfig config_;
   VoiceSettings settings_;
-  std::unique_ptr<say::EngineLibrary> engine_;
+  std::unique_ptr<host::EngineLibrary> engine_;
   std::unique_ptr<Speaker> speaker_;
 };
 
 }  // namespace
-
-std::vector<std::filesystem::path> DefaultEngineDirectories() {
-  std::vector<std::filesystem::path> out;
-  std::error_code failure;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", failure);
-  if (!failure) {
-    const auto here = self.parent_path();
-    out.push_back(
-        (here / SD_VESK_INSTALLED_ENGINE_RELATIVE).lexically_normal());
-    out.push_back((here / SD_VESK_BUILD_ENGINE_RELATIVE).lexically_normal());
-  }
-  return out;
-}
 
 int RunModule(const std::filesystem::path& configFile, int in, int out) {
   // A server that goes away shows as a failed write, not a signal.

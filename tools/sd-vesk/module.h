@@ -5,14 +5,8 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
 namespace vesk::sd {
-
-// Engine libraries to try when the configuration names none, relative to
-// the running module: the installed layout, then the build tree.
-std::vector<std::filesystem::path> DefaultEngineDirectories();
 
 // Runs the module's protocol on in (commands) and out (replies and events),
 // with messages for the server's log on standard error, until QUIT or the

@@ -20,7 +20,16 @@
 //   2026年, 2026-12-09, 2026/12/9, 2026.12.09 → 二零二六年12月9日
 //   9:05 → 9点零5分, 08:00:30 → 8点零分30秒, 3:30 pm → 下午3点30分
 //   ¥100 → 100元 ($ 美元, € 欧元, £ 英镑), 5km → 5千米, 100m² → 100平方米
+//   CNY 100, 100 USD → 100元, 100美元 (RMB, EUR, HKD, JPY too)
+//   2008/08, 2008.08, 2008-08 → 二零零八年8月 (not among other decimals)
+//   1 / 2 → 2分之1; 3<=5, 3>=2, 1!=2 → 小于等于, 大于等于, 不等于
+//   比分1-2, 逆转3:2 → 1比2, 3比2 after a word of sport
+//   200, 2000, 1200 → 两百, 两千, 一千两百 (a year such as 2026 stays)
 //   line breaks, ；：、… — and brackets → one pause (，), never doubled
+// How: the text is normalised (normalize.h), then read left to right
+// (text_prep.cpp); a number token is scanned (number_token.h), its one shape
+// decided (shape_decision.h) and written by that shape's renderer
+// (number_shapes.cpp). Every word list and table is in vocabulary.h.
 // Left as they are for the engine: plain integers, names with digits
 // (Windows 10, ISO-8859-1, x86_64, H2O, iPhone 5s, 5G), 第3章, and patterns
 // that could mean several things (12/9, 5-3): their digits are read as plain

@@ -1,12 +1,13 @@
-// vesk-pinyin: prints, for each line of UTF-8 text, the syllables the engine
-// speaks for its Chinese characters, as tone-digit pinyin (zhong1 guo2).
+// vesk-pinyin: prints, for each line of UTF-8 text, what the engine says
+// for it: syllables as tone-digit pinyin (zhong1 guo2), letters, pauses.
 //   vesk-pinyin [--dict-dir DIR] [FILE]     read text (stdin without FILE)
+//   vesk-pinyin --chinese-only [FILE]       the Chinese characters' syllables
 //   vesk-pinyin --sandhi [FILE]             lines "TEXT<TAB>syl1 syl2 ...":
 //                                           the engine's sandhi only
 //   vesk-pinyin --check [--dict-dir DIR]    check the dictionaries' readings
-//   vesk-pinyin --normalize [--pinyin] [FILE]
+//   vesk-pinyin --normalize [--spoken] [FILE]
 //                                           each line as the hosts hand it to
-//                                           the engine; with --pinyin, then a
+//                                           the engine; with --spoken, then a
 //                                           tab and what the engine says
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -18,11 +19,11 @@
 #include <iostream>
 #include <string>
 
+#include "engine_library.h"
 #include "pinyin_tool.h"
 #include "platform/platform.h"
 #include "text_prep.h"
 #include "tool_cli.h"
-#include "tool_paths.h"
 
 namespace {
 
@@ -45,7 +46,8 @@ std::vector<std::string_view> SplitSpaces(std::string_view text) {
 // one beside the executable that holds any. Empty, with the places looked
 // at in error, when there is none.
 std::string DefaultDictionaryDirectory(std::string& error) {
-  const auto candidates = vesk::tool::EngineDirectories();
+  const auto candidates =
+      vesk::host::EngineDirectories(vesk::host::HostPlace::kProgram);
   std::error_code ignored;
   error = "no dictionaries found (looked in";
   for (const auto& directory : candidates) {
@@ -92,31 +94,14 @@ int RunCheck(const std::string& pinyinPath, const std::string& phrasesPath) {
   return status;
 }
 
-// With --normalize, a bare "--pinyin" asks for the syllables instead of
-// naming the character dictionary (still given as --pinyin=FILE). Removes
-// it from the arguments and says whether it was there.
-bool TakeNormalizePinyinFlag(std::vector<char*>& args) {
-  bool normalize = false;
-  for (char* a : args)
-    normalize = normalize || std::string_view(a) == "--normalize";
-  if (!normalize) return false;
-  bool found = false;
-  std::erase_if(args, [&found](char* a) {
-    const bool bare = std::string_view(a) == "--pinyin";
-    found = found || bare;
-    return bare;
-  });
-  return found;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  const bool normalizePinyin = TakeNormalizePinyinFlag(args);
-  argc = int(args.size());
-  argv = args.data();
-  CLI::App app{"Prints how the Vesk engine reads Chinese text, as pinyin"};
+  CLI::App app{
+      "Prints what the Vesk engine says for each line of text: syllables as "
+      "tone-digit pinyin (zhong1 guo2; 0 is the neutral tone, - a character "
+      "without a reading), numbers as the engine reads them, Latin letters "
+      "spelled as capitals (N V D A) and , for the pause of a sentence mark"};
   vesk::tool::AddVersionFlag(app, "vesk-pinyin");
   std::string dictDir;
   std::string pinyinPath;
@@ -126,6 +111,8 @@ int main(int argc, char** argv) {
   bool check = false;
   bool stats = false;
   bool normalize = false;
+  bool spoken = false;
+  bool chineseOnly = false;
   app.add_option("--dict-dir", dictDir,
                  "Directory holding pinyin.txt and phrases.txt (default: the "
                  "engine directory installed beside the program, or the "
@@ -138,9 +125,14 @@ int main(int argc, char** argv) {
                "the engine's tone sandhi for TEXT");
   app.add_flag("--check", check,
                "Check that every reading in the dictionaries is speakable");
-  app.add_flag("--normalize", normalize,
-               "Print each line as the hosts hand it to the engine (with a "
-               "bare --pinyin: then a tab and what the engine says)");
+  app.add_flag("--chinese-only", chineseOnly,
+               "Print only the syllables of the Chinese characters");
+  auto* normalizeFlag =
+      app.add_flag("--normalize", normalize,
+                   "Print each line as the hosts hand it to the engine");
+  app.add_flag("--spoken", spoken,
+               "With --normalize: then a tab and what the engine says")
+      ->needs(normalizeFlag);
   app.add_flag("--stats", stats,
                "Print dictionary counts and load time to stderr");
   app.add_option("file", input, "UTF-8 text file (default: standard input)");
@@ -235,7 +227,7 @@ int main(int argc, char** argv) {
       const std::u16string prepared =
           vesk::textprep::PrepareText(Utf8ToUtf16(line));
       std::cout << vesk::platform::Utf16ToUtf8(prepared);
-      if (normalizePinyin) {
+      if (spoken) {
         std::cout << '\t' << vesk::tool::SpokenLine(lexicon, prepared);
       }
       std::cout << '\n';
@@ -244,8 +236,10 @@ int main(int argc, char** argv) {
   }
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::cout << vesk::tool::FormatSyllables(
-                     vesk::tool::ReadLine(lexicon, Utf8ToUtf16(line)))
+    const std::u16string text = Utf8ToUtf16(line);
+    std::cout << (chineseOnly ? vesk::tool::FormatSyllables(
+                                    vesk::tool::ReadLine(lexicon, text))
+                              : vesk::tool::SpokenLine(lexicon, text))
               << '\n';
   }
   return 0;

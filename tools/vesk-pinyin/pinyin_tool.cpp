@@ -1,26 +1,19 @@
 #include "pinyin_tool.h"
 
-#include "frontend/number_reading.h"
 #include "frontend/text_runs.h"
 #include "lexicon/dictionary_file.h"
+#include "worker/text_walk.h"
 
 namespace vesk::tool {
 
 namespace {
 
-// The Han runs of text, in order.
+// The Han runs of text, in order, as the engine divides text into runs.
 std::vector<std::u16string_view> HanRuns(std::u16string_view text) {
   std::vector<std::u16string_view> runs;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    if (!IsHan(text[pos])) {
-      ++pos;
-      continue;
-    }
-    std::size_t end = pos;
-    while (end < text.size() && IsHan(text[end])) ++end;
-    runs.push_back(text.substr(pos, end - pos));
-    pos = end;
+  for (std::size_t pos = 0, end = 0; pos < text.size(); pos = end) {
+    end = RunEnd(text, pos);
+    if (IsHan(text[pos])) runs.push_back(text.substr(pos, end - pos));
   }
   return runs;
 }
@@ -61,52 +54,30 @@ std::optional<Syllable> ParseToneDigitSyllable(std::string_view piece) {
 std::vector<Syllable> ReadLine(const PinyinLexicon& lexicon,
                                std::u16string_view line) {
   std::vector<Syllable> out;
-  for (std::u16string_view run : HanRuns(line)) {
-    std::vector<Syllable> part = lexicon.convert(run);
-    out.insert(out.end(), std::make_move_iterator(part.begin()),
-               std::make_move_iterator(part.end()));
+  for (SpokenItem& item : WalkText(line, lexicon)) {
+    if (item.kind == SpokenItem::Kind::kCharacterSyllable) {
+      out.push_back(std::move(item.syllable));
+    }
   }
   return out;
 }
 
 std::string SpokenLine(const PinyinLexicon& lexicon, std::u16string_view line) {
-  // The syllables of the engine's digit unit table, '0' to '9'.
-  static constexpr const char* kDigits[] = {"ling2", "yi1", "er4",  "san1",
-                                            "si4",   "wu3", "liu4", "qi1",
-                                            "ba1",   "jiu3"};
-  const auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
-  const auto isLetter = [](char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-  };
   std::string out;
-  const auto add = [&out](const std::string& piece) {
-    if (piece.empty()) return;
+  for (const SpokenItem& item : WalkText(line, lexicon)) {
     if (!out.empty()) out += ' ';
-    out += piece;
-  };
-  std::size_t pos = 0;
-  while (pos < line.size()) {
-    const char16_t c = line[pos];
-    std::size_t end = pos + 1;
-    if (IsHan(c)) {
-      while (end < line.size() && IsHan(line[end])) ++end;
-      add(FormatSyllables(lexicon.convert(line.substr(pos, end - pos))));
-    } else if (isDigit(c)) {
-      while (end < line.size() && isDigit(line[end])) ++end;
-      const std::u16string_view digits = line.substr(pos, end - pos);
-      const std::u16string reading = ReadNumber(digits);
-      if (!reading.empty()) {
-        add(FormatSyllables(lexicon.convert(reading)));
-      } else {
-        for (char16_t d : digits) add(kDigits[d - u'0']);
-      }
-    } else if (isLetter(c)) {
-      add(std::string(1, char(c >= u'a' ? c - u'a' + 'A' : c)));
-    } else if (std::u16string_view(u"!,.?。！，？").find(c) !=
-               std::u16string_view::npos) {
-      add(",");
+    switch (item.kind) {
+      case SpokenItem::Kind::kCharacterSyllable:
+      case SpokenItem::Kind::kNumberSyllable:
+        out += FormatSyllable(item.syllable);
+        break;
+      case SpokenItem::Kind::kLetter:
+        out += char(item.letter - 'a' + 'A');
+        break;
+      case SpokenItem::Kind::kPause:
+        out += ',';
+        break;
     }
-    pos = end;
   }
   return out;
 }

@@ -22,16 +22,17 @@ std::string FormatSyllables(const std::vector<Syllable>& syllables);
 // (5 is read as the neutral tone too) after a non-empty spelling.
 std::optional<Syllable> ParseToneDigitSyllable(std::string_view piece);
 
-// Reads one line as the speech worker does: every run of U+4E00..U+9FFF is
-// converted by itself (sandhi stays inside a run), other characters are
-// skipped.
+// The syllables of the Chinese runs of one line, as the engine reads them
+// (sandhi stays inside a run); everything else is left out.
 std::vector<Syllable> ReadLine(const PinyinLexicon& lexicon,
                                std::u16string_view line);
 
-// Everything the engine says for one line, in order: the syllables of its
-// Chinese runs and of its digit runs (read as numbers, or digit by digit
-// when too long), the letters it spells (upper case) and "," for each pause
-// of a sentence mark. Other characters are silent and give nothing.
+// Everything the engine says for one line, in order (the engine's own walk,
+// worker/text_walk.h): the syllables of its Chinese runs and of its digit
+// runs (read as numbers, or digit by digit when too long), "-" for a
+// character without a reading, the letters it spells (upper case) and ","
+// for each pause of a sentence mark. Other characters are silent and give
+// nothing.
 std::string SpokenLine(const PinyinLexicon& lexicon, std::u16string_view line);
 
 // Applies the engine's sandhi to tone-digit syllables spoken for text, run

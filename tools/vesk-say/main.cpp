@@ -20,11 +20,13 @@
 #include <thread>
 
 #include "audio_out.h"
-#include "frontend/text_runs.h"
+#include "engine_library.h"
+#include "host_text.h"
+#include "prepared_stream.h"
 #include "say_tool.h"
-#include "text_prep.h"
 #include "tool_cli.h"
 
+namespace host = vesk::host;
 namespace say = vesk::say;
 namespace tool = vesk::tool;
 
@@ -35,9 +37,6 @@ namespace {
 // split, so that a part ends soon after its length is reached.
 constexpr std::size_t kPieceLimit = 4096;
 constexpr std::size_t kSplitPieceLimit = 256;
-// Text is prepared in segments of at most this many code units, cut at line
-// breaks where there are any.
-constexpr std::size_t kPrepareLimit = 64 * 1024;
 constexpr std::size_t kReadBlock = 64 * 1024;
 // An utterance that delivers nothing for this long has hung.
 constexpr auto kSilenceLimit = std::chrono::seconds(60);
@@ -81,10 +80,9 @@ int32_t OnPlay(const char16_t*, const int16_t* samples, int32_t byteCount,
 }
 
 void OnLog(int32_t level, const char16_t* text) {
-  if (level <= 1 && quiet) return;
-  const char* name = level >= 4 ? "error" : level >= 2 ? "warning" : "info";
-  std::fprintf(stderr, "vesk-say: engine %s: %s\n", name,
-               text != nullptr ? say::ToUtf8(text).c_str() : "");
+  if (level <= host::kLogInfo && quiet) return;
+  std::fprintf(stderr, "vesk-say: engine %s: %s\n", host::LogLevelName(level),
+               text != nullptr ? host::ToUtf8(text).c_str() : "");
 }
 
 int StopSignal() {
@@ -147,7 +145,7 @@ class ProgressBar {
 enum class Spoken { kDone, kInterrupted, kFailed };
 
 // Speaks one piece and waits for its completion call.
-Spoken SpeakPiece(const say::EngineApi& api, const std::u16string& piece) {
+Spoken SpeakPiece(const host::EngineApi& api, const std::u16string& piece) {
   int32_t id;
   {
     std::lock_guard lock(shared.mutex);
@@ -211,19 +209,16 @@ struct Input {
   std::string head;
   uint64_t size = 0;  // 0 when unknown
   say::InputDecoder decoder;
-  bool prepare = true;
+  host::PreparedStream text;
 };
 
 // Decodes, prepares and speaks the input piece by piece.
-Spoken SpeakAll(const say::EngineApi& api, Input& input, say::AudioOut& out,
+Spoken SpeakAll(const host::EngineApi& api, Input& input, say::AudioOut& out,
                 std::size_t pieceLimit, ProgressBar& progress, int sampleRate) {
   std::u16string decoded;
   std::u16string prepared;
   bool finished = input.fd < 0;
   bool warned = false;
-  // A segment ends at a line break, which its preparation cannot pause on
-  // (nothing follows it there): the pause is owed to the next segment.
-  bool pauseOwed = false;
   uint64_t consumed = input.head.size();
   input.decoder.Feed(input.head, decoded);
   if (finished) input.decoder.Finish(decoded);
@@ -236,34 +231,15 @@ Spoken SpeakAll(const say::EngineApi& api, Input& input, say::AudioOut& out,
                 << "are skipped\n";
     }
     // Prepared before it is cut, so that preparation sees whole lines.
+    input.text.Append(decoded);
+    decoded.clear();
+    prepared += input.text.Take(finished);
+    const bool allPrepared = finished;
     while (const std::size_t length =
-               say::NextPieceLength(decoded, kPrepareLimit, finished)) {
-      const std::u16string_view segment(decoded.data(), length);
-      if (!input.prepare) {
-        prepared += segment;
-      } else {
-        const std::u16string part = vesk::textprep::PrepareText(segment);
-        if (pauseOwed && say::HasContent(part) &&
-            vesk::ClassifyCharacter(part.front()) !=
-                vesk::TextRun::SentenceMark) {
-          prepared += u'，';
-        }
-        const auto last = part.find_last_not_of(u" \t\r\n");
-        const bool endsHeard =
-            last != std::u16string::npos &&
-            vesk::ClassifyCharacter(part[last]) != vesk::TextRun::SentenceMark;
-        pauseOwed = segment.back() == u'\n' &&
-                    (last == std::u16string::npos ? pauseOwed : endsHeard);
-        prepared += part;
-      }
-      decoded.erase(0, length);
-    }
-    const bool allPrepared = finished && decoded.empty();
-    while (const std::size_t length =
-               say::NextPieceLength(prepared, pieceLimit, allPrepared)) {
+               host::NextPieceLength(prepared, pieceLimit, allPrepared)) {
       const std::u16string piece = prepared.substr(0, length);
       prepared.erase(0, length);
-      if (say::HasContent(piece)) {
+      if (host::HasContent(piece)) {
         const Spoken result = SpeakPiece(api, piece);
         if (result != Spoken::kDone) return result;
         if (!out.AtBreak()) return Spoken::kFailed;
@@ -292,18 +268,6 @@ Spoken SpeakAll(const say::EngineApi& api, Input& input, say::AudioOut& out,
                          decoded);
     }
   }
-}
-
-std::vector<std::u16string> VoiceNames(const say::EngineApi& api) {
-  uint32_t count = 0;
-  if (!api.GetVoiceList(nullptr, &count) || count == 0) return {};
-  std::vector<std::u16string> buffers(count, std::u16string(128, u'\0'));
-  std::vector<char16_t*> pointers;
-  for (auto& buffer : buffers) pointers.push_back(buffer.data());
-  if (!api.GetVoiceList(pointers.data(), &count)) return {};
-  std::vector<std::u16string> names;
-  for (auto& buffer : buffers) names.emplace_back(buffer.c_str());
-  return names;
 }
 
 int Usage(const std::string& message) {
@@ -407,7 +371,7 @@ int main(int argc, char** argv) {
   StartSignalThread();
 
   Input input;
-  input.prepare = !rawText;
+  input.text = host::PreparedStream(!rawText);
   if (speaking) {
     bool regularFile = false;
     if (!words.empty()) {
@@ -455,18 +419,18 @@ int main(int argc, char** argv) {
   }
 
   std::string error;
-  const auto libraryPath =
-      say::FindEngine(enginePath, say::DefaultEngineDirectories(), error);
+  const auto libraryPath = host::FindEngine(
+      enginePath, host::EngineDirectories(host::HostPlace::kProgram), error);
   if (!libraryPath) {
     std::cerr << "vesk-say: " << error << "\n";
     return tool::kExitFailure;
   }
-  say::EngineLibrary library(*libraryPath);
+  host::EngineLibrary library(*libraryPath);
   if (!library.ok()) {
     std::cerr << "vesk-say: " << library.error() << "\n";
     return tool::kExitFailure;
   }
-  const say::EngineApi& api = library.api();
+  const host::EngineApi& api = library.api();
 
   if (!api.Initialize(OnLog)) {
     std::cerr << "vesk-say: the engine did not start (no voice in "
@@ -478,14 +442,14 @@ int main(int argc, char** argv) {
     return code;
   };
 
-  const auto names = VoiceNames(api);
+  const auto names = host::VoiceNames(api);
   if (info) {
     EngineInfo engineInfo{};
     AudioFormat format{};
     api.GetInfo(&engineInfo);
     api.GetAudioFormat(&format);
-    std::cout << "engine:  " << say::ToUtf8(engineInfo.name) << " "
-              << say::ToUtf8(engineInfo.version) << "\n"
+    std::cout << "engine:  " << host::ToUtf8(engineInfo.name) << " "
+              << host::ToUtf8(engineInfo.version) << "\n"
               << "library: " << libraryPath->string() << "\n"
               << "voices:  " << names.size() << "\n"
               << "format:  " << format.sampleRate << " Hz, "
@@ -497,14 +461,14 @@ int main(int argc, char** argv) {
       AudioFormat format{};
       api.PrepareVoice(name.c_str());
       api.GetAudioFormat(&format);
-      std::cout << say::ToUtf8(name) << "\t" << format.sampleRate << " Hz\n";
+      std::cout << host::ToUtf8(name) << "\t" << format.sampleRate << " Hz\n";
     }
   }
   if (!speaking) return finish(tool::kExitOk);
 
-  if (!voice.empty() && !api.PrepareVoice(say::ToUtf16(voice).c_str())) {
+  if (!voice.empty() && !api.PrepareVoice(host::ToUtf16(voice).c_str())) {
     std::cerr << "vesk-say: no voice named " << voice << "; the voices are:";
-    for (const auto& name : names) std::cerr << " " << say::ToUtf8(name);
+    for (const auto& name : names) std::cerr << " " << host::ToUtf8(name);
     std::cerr << "\n";
     return finish(tool::kExitFailure);
   }

@@ -1,6 +1,5 @@
 #include "say_tool.h"
 
-#include <dlfcn.h>
 #include <iconv.h>
 #include <sndfile.h>
 #include <uchardet/uchardet.h>
@@ -10,28 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "frontend/text_runs.h"
-#include "platform/platform.h"
-#include "tool_paths.h"
+#include "host_text.h"
 
 namespace vesk::say {
-
-namespace {
-
-
-template <typename T>
-bool Resolve(void* handle, const char* name, T& out, std::string& error) {
-  out = reinterpret_cast<T>(::dlsym(handle, name));
-  if (out == nullptr && error.empty()) error = std::string("no export ") + name;
-  return out != nullptr;
-}
-
-bool HoldsEngine(const std::filesystem::path& directory) {
-  std::error_code ignored;
-  return std::filesystem::is_regular_file(directory / kEngineFileName, ignored);
-}
-
-}  // namespace
 
 // ---- Text ----------------------------------------------------------------
 
@@ -275,7 +255,7 @@ void InputDecoder::Decode(std::string_view bytes, bool final,
         firstBad_ = consumed_ + complete.size() - UnfinishedTail(complete);
       }
     }
-    Append(platform::Utf8ToUtf16(complete), out);
+    Append(host::ToUtf16(complete), out);
     consumed_ += complete.size();
     held_ = std::string(bytes.substr(complete.size()));
     return;
@@ -318,46 +298,6 @@ void InputDecoder::Decode(std::string_view bytes, bool final,
   consumed_ += uint64_t(in - input.data());
   held_.assign(in, inLeft);
   Append(text, out);
-}
-
-bool IsSafeCutAfter(char16_t c) {
-  return !Continues(ClassifyCharacter(c)) && !(c >= 0xD800 && c <= 0xDBFF);
-}
-
-std::size_t NextPieceLength(std::u16string_view text, std::size_t limit,
-                            bool final) {
-  if (limit == 0) limit = 1;
-  if (text.size() <= limit) {
-    if (final) return text.size();
-    const auto lineEnd = text.rfind(u'\n');
-    return lineEnd == std::u16string_view::npos ? 0 : lineEnd + 1;
-  }
-  const std::u16string_view window = text.substr(0, limit);
-  const auto lineEnd = window.rfind(u'\n');
-  if (lineEnd != std::u16string_view::npos) return lineEnd + 1;
-  for (std::size_t at = window.size(); at > 0; --at) {
-    if (IsSafeCutAfter(window[at - 1])) return at;
-  }
-  // One unbroken run longer than the limit: cut it, but keep a surrogate
-  // pair whole.
-  std::size_t cut = limit;
-  if (cut > 1 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;
-  return cut;
-}
-
-bool HasContent(std::u16string_view piece) {
-  for (char16_t c : piece) {
-    if (c != u' ' && c != u'\t' && c != u'\r' && c != u'\n') return true;
-  }
-  return false;
-}
-
-std::string ToUtf8(std::u16string_view text) {
-  return platform::Utf16ToUtf8(text);
-}
-
-std::u16string ToUtf16(std::string_view text) {
-  return platform::Utf8ToUtf16(text);
 }
 
 // ---- Output --------------------------------------------------------------
@@ -434,66 +374,6 @@ std::string WavStreamHeader(int sampleRate) {
   header += "data";
   put32(0xFFFFFFFF);
   return header;
-}
-
-// ---- Engine --------------------------------------------------------------
-
-EngineLibrary::EngineLibrary(const std::filesystem::path& path) {
-  handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    const char* message = ::dlerror();
-    error_ = message != nullptr ? message : "cannot load " + path.string();
-    return;
-  }
-#define VESK_SAY_RESOLVE(verb) \
-  Resolve(handle_, VESK_EXPORT_NAME(verb), api_.verb, error_);
-  VESK_FOR_EACH_EXPORT(VESK_SAY_RESOLVE)
-#undef VESK_SAY_RESOLVE
-  if (!error_.empty()) {
-    error_ = path.string() + " is not a Vesk engine: " + error_;
-    ::dlclose(handle_);
-    handle_ = nullptr;
-  }
-}
-
-EngineLibrary::~EngineLibrary() {
-  if (handle_ != nullptr) ::dlclose(handle_);
-}
-
-std::optional<std::filesystem::path> FindEngine(
-    const std::string& option,
-    const std::vector<std::filesystem::path>& candidates, std::string& error) {
-  std::error_code ignored;
-  if (!option.empty()) {
-    const std::filesystem::path given(option);
-    if (std::filesystem::is_directory(given, ignored)) {
-      if (HoldsEngine(given)) return given / kEngineFileName;
-      error = option + " holds no " + kEngineFileName;
-      return std::nullopt;
-    }
-    if (std::filesystem::is_regular_file(given, ignored)) return given;
-    error = option + ": no such engine library";
-    return std::nullopt;
-  }
-  for (const auto& directory : candidates) {
-    if (HoldsEngine(directory)) {
-      return std::filesystem::weakly_canonical(directory / kEngineFileName,
-                                               ignored);
-    }
-  }
-  error = std::string("no engine found (looked for ") + kEngineFileName + " in";
-  for (const auto& directory : candidates) {
-    error += ' ';
-    error += directory.string();
-  }
-  error += "); give --engine PATH";
-  return std::nullopt;
-}
-
-std::vector<std::filesystem::path> DefaultEngineDirectories() {
-  auto out = tool::EngineDirectories();
-  out.push_back(std::filesystem::path(VESK_SAY_INSTALLED_ENGINE_DIR));
-  return out;
 }
 
 }  // namespace vesk::say

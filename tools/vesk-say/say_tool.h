@@ -1,5 +1,6 @@
-// vesk-say's logic: loading the engine as a host does, feeding it text in
-// bounded pieces, finding the engine directory.
+// vesk-say's own logic: reading its input in any encoding, and the sound
+// files it writes. The engine, voices and text pieces are the host kit's
+// (tools/common/).
 #pragma once
 
 #include <cstddef>
@@ -8,10 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include "vesksynth.h"
-#include "vesksynth_exports.h"
 
 namespace vesk::say {
 
@@ -63,66 +60,6 @@ class InputDecoder {
   bool started_ = false;
   std::optional<uint64_t> firstBad_;
 };
-
-// Where text may be cut without changing what the engine says: after a
-// character that ends every run the engine reads as one piece (anything but
-// a Chinese character, an ASCII digit or an ASCII letter).
-bool IsSafeCutAfter(char16_t c);
-
-// Length of the next piece of text to speak, at most limit code units:
-// through the last line break within the limit, else the last safe cut,
-// else the limit itself (never inside a surrogate pair). The whole text when
-// it is not longer than limit and final is true; 0 when more text is needed
-// before a cut can be chosen (not final and no line break yet).
-std::size_t NextPieceLength(std::u16string_view text, std::size_t limit,
-                            bool final);
-
-// True when the piece holds something besides blanks and line breaks.
-bool HasContent(std::u16string_view piece);
-
-// ---- Engine --------------------------------------------------------------
-
-// The fourteen exports of an engine library opened with dlopen.
-struct EngineApi {
-#define VESK_SAY_FIELD(verb) decltype(&VeskSynth##verb) verb = nullptr;
-  VESK_FOR_EACH_EXPORT(VESK_SAY_FIELD)
-#undef VESK_SAY_FIELD
-};
-
-class EngineLibrary {
- public:
-  // Opens the library and resolves every export; see ok() and error().
-  explicit EngineLibrary(const std::filesystem::path& path);
-  ~EngineLibrary();
-  EngineLibrary(const EngineLibrary&) = delete;
-  EngineLibrary& operator=(const EngineLibrary&) = delete;
-
-  bool ok() const { return handle_ != nullptr; }
-  const std::string& error() const { return error_; }
-  const EngineApi& api() const { return api_; }
-
- private:
-  void* handle_ = nullptr;
-  std::string error_;
-  EngineApi api_;
-};
-
-inline constexpr const char* kEngineFileName = "libvesksynth.so";
-
-// The engine library to load: --engine (a library file, or a directory that
-// holds one) when given, else the first engine directory that holds a
-// library among the candidates. nullopt with error when there is none.
-std::optional<std::filesystem::path> FindEngine(
-    const std::string& option,
-    const std::vector<std::filesystem::path>& candidates, std::string& error);
-
-// Engine directories to try by default, relative to the running executable:
-// the installed layout, then the build tree, then the install prefix.
-std::vector<std::filesystem::path> DefaultEngineDirectories();
-
-// UTF-8 <-> UTF-16 as the engine converts them.
-std::string ToUtf8(std::u16string_view text);
-std::u16string ToUtf16(std::string_view text);
 
 // ---- Output --------------------------------------------------------------
 

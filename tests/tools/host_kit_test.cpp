@@ -1,0 +1,100 @@
+// The host kit (tools/common/): loading the engine by path, listing its
+// voices, and the streaming front of the text preparation.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine_library.h"
+#include "host_text.h"
+#include "prepared_stream.h"
+#include "text_prep.h"
+#include "tools/marker_engine.h"
+
+namespace vesk::test {
+namespace {
+
+namespace host = vesk::host;
+
+TEST(HostKit, LoadsTheEngineAndResolvesEveryExport) {
+  EngineDir engine;
+  host::EngineLibrary library(engine.dir.path() / host::kEngineFileName);
+  ASSERT_TRUE(library.ok()) << library.error();
+#define VESK_EXPECT_RESOLVED(verb) \
+  EXPECT_NE(library.api().verb, nullptr) << #verb;
+  VESK_FOR_EACH_EXPORT(VESK_EXPECT_RESOLVED)
+#undef VESK_EXPECT_RESOLVED
+}
+
+TEST(HostKit, RefusesWhatIsNoEngineAndSaysWhy) {
+  TempDir dir;
+  host::EngineLibrary garbage(dir.Write("libvesksynth.so", "not a library"));
+  EXPECT_FALSE(garbage.ok());
+  EXPECT_FALSE(garbage.error().empty());
+  // A real library without the exports.
+  host::EngineLibrary foreign("libm.so.6");
+  EXPECT_FALSE(foreign.ok());
+  EXPECT_NE(foreign.error().find("is not a Vesk engine: no export VeskSynth"),
+            std::string::npos)
+      << foreign.error();
+}
+
+TEST(HostKit, ListsTheVoicesOfTheLoadedEngine) {
+  EngineDir engine;
+  engine.AddVoice("beta", 16000);
+  engine.AddVoice("alpha", 22050);
+  host::EngineLibrary library(engine.dir.path() / host::kEngineFileName);
+  ASSERT_TRUE(library.ok()) << library.error();
+  ASSERT_TRUE(library.api().Initialize(nullptr));
+  EXPECT_EQ(host::VoiceNames(library.api()),
+            (std::vector<std::u16string>{u"alpha", u"beta"}));
+  library.api().Uninitialize();
+}
+
+TEST(HostKit, EngineDirectoriesDependOnlyOnWhereTheHostIsInstalled) {
+  const auto programs = host::EngineDirectories(host::HostPlace::kProgram);
+  const auto module =
+      host::EngineDirectories(host::HostPlace::kSpeechDispatcherModule);
+  ASSERT_EQ(programs.size(), 3u);
+  ASSERT_EQ(module.size(), 3u);
+  EXPECT_NE(programs[0], module[0]);  // bin/ or the module directory
+  EXPECT_EQ(programs[1], module[1]);  // the build tree's
+  EXPECT_EQ(programs[2], module[2]);  // the install prefix's
+}
+
+// Text without its line breaks, which the engine does not hear.
+std::u16string Heard(std::u16string text) {
+  std::erase(text, u'\n');
+  return text;
+}
+
+// Texts cut at line breaks are heard as the whole would be: the pause a line
+// break owes is said at the start of the next piece that says something.
+TEST(PreparedStream, PiecesCutAtLineBreaksReadAsTheWholeText) {
+  for (const std::u16string& text : {std::u16string(u"你好\n再见"),
+                                     std::u16string(u"第一行\n\n\n第二行。\n"),
+                                     std::u16string(u"价格¥100\n-3℃\n3.14"),
+                                     std::u16string(u"结束。\n开始")}) {
+    host::PreparedStream stream;
+    std::u16string pieces;
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t end = std::min(text.find(u'\n', at), text.size() - 1);
+      stream.Append(std::u16string_view(text).substr(at, end + 1 - at));
+      pieces += stream.Take(false);
+      at = end + 1;
+    }
+    pieces += stream.Take(true);
+    EXPECT_EQ(Heard(pieces), Heard(textprep::PrepareText(text)))
+        << testing::PrintToString(host::ToUtf8(text));
+  }
+}
+
+TEST(PreparedStream, RawModeHandsTheTextOnUntouched) {
+  host::PreparedStream stream(false);
+  stream.Append(u"-3℃\n¥100");
+  EXPECT_EQ(stream.Take(false), u"-3℃\n");
+  EXPECT_EQ(stream.Take(true), u"¥100");
+}
+
+}  // namespace
+}  // namespace vesk::test
