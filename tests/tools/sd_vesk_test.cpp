@@ -9,10 +9,13 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <regex>
+#include <sstream>
 
 #include "engine_library.h"
 #include "host_text.h"
 #include "module_text.h"
+#include "prepared_stream.h"
 #include "support/test_files.h"
 #include "text_prep.h"
 #include "tools/marker_engine.h"
@@ -89,6 +92,13 @@ TEST(SdVeskText, MapsTheServerSettingsOntoTheEngine) {
   EXPECT_EQ(config.engine, "/opt/v k/libvesksynth.so");
   EXPECT_TRUE(config.debug);
   EXPECT_FALSE(sd::ParseConfig("Debug 0\nOther x\n").debug);
+  EXPECT_EQ(sd::ParseConfig("DebugFile \"/tmp/v.log\"\n").debugFile,
+            "/tmp/v.log");
+  EXPECT_EQ(sd::LoggedText("a\nb\r\n"), "|a\\nb\\n|");
+  EXPECT_EQ(sd::LoggedText(std::string(sd::kLoggedTextLimit, 'x')),
+            "|" + std::string(sd::kLoggedTextLimit, 'x') + "|");
+  EXPECT_EQ(sd::LoggedText(std::string(sd::kLoggedTextLimit + 1, 'x')),
+            "(" + std::to_string(sd::kLoggedTextLimit + 1) + " bytes)");
   EXPECT_EQ(sd::KeyText("a"), "a");
   EXPECT_EQ(sd::KeyText("\xE4\xB8\xAD"), "\xE4\xB8\xAD");
   EXPECT_EQ(sd::KeyText("shift_a"), "shift a");
@@ -254,8 +264,8 @@ class SdVeskModule : public ::testing::Test {
   // Starts the module and brings it to where the server would: INIT and
   // server audio.
   std::unique_ptr<ModuleProcess> Start(const std::string& engine) {
-    const auto config =
-        scratch.Write("vesk.conf", "VeskEngine \"" + engine + "\"\n");
+    const auto config = scratch.Write(
+        "vesk.conf", "VeskEngine \"" + engine + "\"\n" + extraConfig);
     auto module = std::make_unique<ModuleProcess>(config, Errors());
     module->Send("INIT\n");
     initLines = module->Until(initLast).lines;
@@ -296,6 +306,7 @@ class SdVeskModule : public ::testing::Test {
   TempDir scratch;
   EngineDir engine;
   Lines initLines;
+  std::string extraConfig;
   std::string initLast = "299 OK LOADED SUCCESSFULLY";
 };
 
@@ -505,6 +516,84 @@ TEST_F(SdVeskModule, ReadsMalformedSsmlAndAMegabyteOfText) {
   EXPECT_EQ(large.lines.back(), "702 END");
   module->Send("QUIT\n");
   EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
+}
+
+// The debug lines of a log ("sd_vesk HH:MM:SS.mmm: what"), without their
+// prefix; fails on a debug line whose time is not in that form.
+Lines DebugLines(const std::string& log) {
+  static const std::regex kLine(
+      R"(sd_vesk [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3}: (.*))");
+  Lines lines;
+  std::istringstream in(log);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.starts_with("sd_vesk ") || line.starts_with("sd_vesk: ")) {
+      continue;
+    }
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(line, match, kLine)) << line;
+    if (!match.empty()) lines.push_back(match[1]);
+  }
+  return lines;
+}
+
+TEST_F(SdVeskModule, LogsCommandsTextsSettingsAndEventsWithDebugOn) {
+  engine.AddVoice("alpha", 16000);
+  const auto logFile = scratch.path() / "debug" / "vesk-debug.log";
+  std::filesystem::create_directories(logFile.parent_path());
+  extraConfig = "Debug 1\nDebugFile \"" + logFile.string() + "\"\n";
+  auto module = StartReady();
+  Set(*module, "rate=0\npunctuation_mode=some\n");
+  const Said said =
+      Speak(*module, "<speak>ab<mark name=\"one\"/>c\n10%</speak>");
+  EXPECT_EQ(said.lines.front(), "701 BEGIN");
+  const std::string longText(sd::kLoggedTextLimit + 1, 'b');
+  Speak(*module, longText);
+  module->Send("QUIT\n");
+  EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
+  EXPECT_EQ(module->Wait(), 0);
+
+  // The log is where the configuration put it, in the order things
+  // happened; standard output held only the protocol (checked above).
+  // The pieces between marks, prepared as the module prepares them.
+  const std::string ssml = "<speak>ab<mark name=\"one\"/>c\n10%</speak>";
+  host::PreparedStream stream(true,
+                              textprep::PrepOptions{.readSymbols = false});
+  Lines prepared;
+  for (const auto& piece : sd::SplitSsml(ssml)) {
+    stream.Append(host::ToUtf16(piece.text));
+    prepared.push_back("prepared " +
+                       sd::LoggedText(host::ToUtf8(stream.Take(true))));
+  }
+  ASSERT_EQ(prepared.size(), 2u);
+  const std::string firstBlock = "first audio block, " +
+                                 std::to_string(kUnitSamples) +
+                                 " samples at 16000 Hz";
+  const Lines expected = {
+      "command INIT",
+      "command AUDIO",
+      "AUDIO audio_output_method=server",
+      "command SET",
+      "SET rate=0",
+      "SET punctuation_mode=some",
+      "command SPEAK",
+      "SPEAK text |<speak>ab<mark name=\"one\"/>c\\n10%</speak>|",
+      "701 BEGIN",
+      prepared[0],
+      firstBlock,
+      "700 INDEX MARK one",
+      prepared[1],
+      "702 END",
+      "command SPEAK",
+      "SPEAK text (" + std::to_string(longText.size()) + " bytes)",
+      "701 BEGIN",
+      "prepared (" + std::to_string(longText.size()) + " bytes)",
+      firstBlock,
+      "702 END",
+      "command QUIT",
+  };
+  EXPECT_EQ(DebugLines(ReadText(logFile)), expected);
+  EXPECT_EQ(DebugLines(ErrorText()), Lines{});
 }
 
 }  // namespace

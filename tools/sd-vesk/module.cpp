@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "engine_library.h"
 #include "host_text.h"
@@ -26,9 +27,24 @@ namespace {
 
 namespace host = vesk::host;
 
+// Where the module's messages go: standard error, which the server sends to
+// its log directory, or the configuration's DebugFile. Never standard
+// output, which is the protocol's.
+std::FILE* logFile = stderr;
+bool debugging = false;
+
 void Log(const std::string& text) {
-  std::fprintf(stderr, "sd_vesk: %s\n", text.c_str());
-  std::fflush(stderr);
+  std::fprintf(logFile, "sd_vesk: %s\n", text.c_str());
+  std::fflush(logFile);
+}
+
+// With Debug on: what the module received, prepared and sent, each line
+// timed to the millisecond.
+void Debug(const std::string& text) {
+  if (!debugging) return;
+  std::fprintf(logFile, "sd_vesk %s: %s\n", LogTimestamp().c_str(),
+               text.c_str());
+  std::fflush(logFile);
 }
 
 // The engine's start-up messages go to the server's log; the errors among
@@ -237,10 +253,13 @@ class Speaker {
     // before a mark is said at the start of the next piece.
     host::PreparedStream text(true,
                               textprep::PrepOptions{.readSymbols = false});
+    Debug("701 BEGIN");
     out_.Write("701 BEGIN\n");
+    firstBlock_ = true;
     for (std::size_t i = 0; i < message.pieces.size(); ++i) {
       const SpeechPiece& piece = message.pieces[i];
       if (stop_ || SpeakPiece(text, piece.text) == Outcome::kStopped) {
+        Debug("703 STOP");
         out_.Write("703 STOP\n");
         return;
       }
@@ -249,6 +268,7 @@ class Speaker {
         for (char& c : name) {
           if (c == '\n' || c == '\r') c = ' ';
         }
+        Debug("700 INDEX MARK " + name);
         out_.Write("700-" + name + "\n700 INDEX MARK\n");
       }
       // A pause stops at a mark, unless only blanks follow it: then the
@@ -260,16 +280,19 @@ class Speaker {
                    next.text.find_first_not_of(" \t\r\n") != std::string::npos;
           });
       if (pause_ && more && !piece.marks.empty()) {
+        Debug("704 PAUSE");
         out_.Write("704 PAUSE\n");
         return;
       }
     }
+    Debug("702 END");
     out_.Write("702 END\n");
   }
 
   Outcome SpeakPiece(host::PreparedStream& stream, const std::string& text) {
     stream.Append(host::ToUtf16(text));
     const std::u16string prepared = stream.Take(true);
+    Debug("prepared " + LoggedText(host::ToUtf8(prepared)));
     if (!host::HasContent(prepared)) return Outcome::kSpoken;
     queue_.Reset();
     if (!api_.Speak(nullptr, prepared.c_str(), 0)) return Outcome::kSpoken;
@@ -283,6 +306,11 @@ class Speaker {
           api_.Stop();
           return Outcome::kStopped;
         case AudioQueue::Next::kChunk:
+          if (firstBlock_) {
+            firstBlock_ = false;
+            Debug("first audio block, " + std::to_string(samples.size()) +
+                  " samples at " + std::to_string(sampleRate_) + " Hz");
+          }
           if (!out_.Write(
                   AudioBlock(samples.data(), samples.size(), sampleRate_))) {
             // The server has gone; nobody listens any more.
@@ -305,6 +333,7 @@ class Speaker {
   std::atomic<bool> pause_{false};
   std::string requestedVoice_;
   int32_t sampleRate_ = 16000;
+  bool firstBlock_ = false;
   std::thread thread_;
 };
 
@@ -380,17 +409,27 @@ class Module {
         std::filesystem::is_regular_file(configFile, missing)) {
       config_ = ParseConfig(ReadFile(configFile));
     }
+    debugging = config_.debug;
+    if (!config_.debugFile.empty()) {
+      if (std::FILE* file = std::fopen(config_.debugFile.c_str(), "a")) {
+        logFile = file;
+      } else {
+        Log("cannot open the DebugFile " + config_.debugFile +
+            "; logging to the server's log");
+      }
+    }
   }
 
   ~Module() {
     speaker_.reset();
     if (engine_ != nullptr && engine_->ok()) engine_->api().Uninitialize();
+    if (logFile != stderr) std::fclose(std::exchange(logFile, stderr));
   }
 
   int Run() {
     while (auto line = in_.Next()) {
       const std::string& command = *line;
-      if (config_.debug) Log("command " + command);
+      if (config_.debug) Debug("command " + command);
       if (command == "INIT") {
         Init();
       } else if (command == "AUDIO") {
@@ -469,6 +508,9 @@ class Module {
   void Audio() {
     Reply("207 OK RECEIVING AUDIO SETTINGS\n");
     const auto lines = in_.Block();
+    for (const auto& line : lines.value_or(std::vector<std::string>{})) {
+      Debug("AUDIO " + line);
+    }
     bool server = false;
     for (const auto& line : lines.value_or(std::vector<std::string>{})) {
       if (line.starts_with("audio_output_method=") &&
@@ -500,6 +542,7 @@ class Module {
     const auto lines = in_.Block();
     if (!lines) return false;
     for (const auto& line : *lines) {
+      Debug("SET " + line);
       if (!ApplySetting(line, settings_)) Log("ignored setting " + line);
     }
     Reply("203 OK SETTINGS RECEIVED\n");
@@ -516,6 +559,7 @@ class Module {
     const auto lines = in_.Block();
     if (!lines) return false;
     const std::string data = Join(*lines);
+    Debug(kind + " text " + LoggedText(data));
     Message message;
     message.settings = settings_;
     if (kind == "SPEAK") {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 
 namespace vesk::sd {
 
@@ -247,9 +250,43 @@ ModuleConfig ParseConfig(std::string_view text) {
     } else if (EqualsNoCase(name, "Debug")) {
       config.debug = value == "1" || EqualsNoCase(value, "yes") ||
                      EqualsNoCase(value, "on") || EqualsNoCase(value, "true");
+    } else if (EqualsNoCase(name, "DebugFile")) {
+      config.debugFile = std::string(value);
     }
   }
   return config;
+}
+
+// ---- Debug log -----------------------------------------------------------
+
+std::string LoggedText(std::string_view text) {
+  if (text.size() > kLoggedTextLimit) {
+    return "(" + std::to_string(text.size()) + " bytes)";
+  }
+  std::string out = "|";
+  for (const char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c != '\r') {
+      out.push_back(c);
+    }
+  }
+  return out + "|";
+}
+
+std::string LogTimestamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          now.time_since_epoch())
+                          .count() %
+                      1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour,
+                local.tm_min, local.tm_sec, int(millis));
+  return text;
 }
 
 // ---- Server audio --------------------------------------------------------

@@ -61,11 +61,27 @@ int32_t EngineVolume(int serverValue);
 struct ModuleConfig {
   std::string engine;  // VeskEngine; empty: the installed engine
   bool debug = false;  // Debug
+  // DebugFile; empty: the module's standard error, which the server sends
+  // to its log directory (vesk.log).
+  std::string debugFile;
 };
 
 // Reads the module's configuration file (dotconf syntax: `Name value`, the
 // value optionally quoted, '#' comments). Unknown options are ignored.
 ModuleConfig ParseConfig(std::string_view text);
+
+// ---- Debug log -----------------------------------------------------------
+
+// Texts longer than this are logged by their length only.
+inline constexpr std::size_t kLoggedTextLimit = 300;
+
+// A message text as the debug log shows it: on one line between bars, line
+// breaks as "\\n"; past kLoggedTextLimit bytes only "(N bytes)".
+std::string LoggedText(std::string_view text);
+
+// The time of day to the millisecond, "HH:MM:SS.mmm", that starts every
+// debug line, so that the module's log lines up with the server's.
+std::string LogTimestamp();
 
 // ---- Server audio --------------------------------------------------------
 
