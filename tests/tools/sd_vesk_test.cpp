@@ -104,6 +104,43 @@ TEST(SdVeskText, MapsTheServerSettingsOntoTheEngine) {
   EXPECT_EQ(sd::KeyText("shift_a"), "shift a");
 }
 
+TEST(SdVeskText, PutsBackTheNumbersTheServersSymbolPassTookApart) {
+  // What speech-dispatcher 0.11 sent for the client's text on the left,
+  // as its module log showed, and what the module makes of it.
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"25 .5", "25.5"},
+      {"3 .14元", "3.14元"},
+      {" 负 3 度 C", " -3℃"},
+      {" minus 3 degrees C", " -3℃"},
+      {" 负 0 .5", " -0.5"},
+      {"温度 减 3 度 C", "温度-3℃"},
+      {"50 百分号 ", "50%"},
+      {"1 .5 百分号 。", "1.5%。"},
+      {"湿度50 percent ", "湿度50%"},
+      {"10 冒号 30", "10:30"},
+      {"12 colon 30 colon 45", "12:30:45"},
+      {"2024 减 05 减 01", "2024-05-01"},
+      {"2024 dash 05 dash 01", "2024-05-01"},
+      {"2024 斜杠 05 斜杠 01", "2024/05/01"},
+      {"2024 05 01", "2024-05-01"},
+      {" 加 5", "+5"},
+      {"1 逗号,000", "1,000"},
+      {"价格 元 25 .5", "价格¥25.5"},
+      {"<speak>a<mark name=\"__spd_0\"/> 10 冒号 30</speak>",
+       "<speak>a<mark name=\"__spd_0\"/> 10:30</speak>"},
+      // What is not the server's shape of a number stays as it is.
+      {"负数", "负数"},
+      {"加 油", "加 油"},
+      {"第 3 度", "第 3 度"},
+      {"2024 13 01", "2024 13 01"},
+      {"版本 2 .x", "版本 2 .x"},
+      {"百分号", "百分号"},
+  };
+  for (const auto& [server, restored] : cases) {
+    EXPECT_EQ(sd::RestoreServerNumbers(server), restored) << server;
+  }
+}
+
 TEST(SdVeskText, EscapesAudioSoThatNoLineBreakRemains) {
   const std::vector<int16_t> samples = {0x0A7D, 0x2A0A, -1, 0x7D7D};
   const std::string block =

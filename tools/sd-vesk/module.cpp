@@ -563,7 +563,9 @@ class Module {
     Message message;
     message.settings = settings_;
     if (kind == "SPEAK") {
-      message.pieces = SplitSsml(data);
+      // The server's symbol pass has rewritten the numbers; CHAR and KEY
+      // are single characters and key names, which it leaves alone.
+      message.pieces = SplitSsml(RestoreServerNumbers(data));
     } else if (kind == "SOUND_ICON") {
       message.pieces.push_back({});
     } else {

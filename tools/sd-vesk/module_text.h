@@ -32,6 +32,18 @@ std::vector<SpeechPiece> SplitSsml(std::string_view ssml);
 // its letters and reads its digits.
 std::string KeyText(std::string_view key);
 
+// Undoes what speech-dispatcher's symbol pass did to numbers, so that the
+// text preparation reads them as it reads the client's own text. The pass
+// (locale/zh_CN/symbols.dic, or the English names for a client that asked
+// for plain "zh") puts a blank before a decimal point ("25 .5"), names a
+// leading minus ("负 3"), and, by the punctuation level, names or drops
+// signs ("50 百分号 ", "10 冒号 30", "2024 减 05", or "2024 05 01"); the
+// degree sign of "℃" becomes " 度 C". Only these shapes, around digits, are
+// rewritten; a sign the pass dropped outright (a '-' after a Chinese
+// character, a '%' at level none) is not guessed back, except the two
+// separators of a date.
+std::string RestoreServerNumbers(std::string_view text);
+
 // ---- Settings ------------------------------------------------------------
 
 // The server's voice settings, as far as the engine has a use for them.
