@@ -24,10 +24,11 @@ build_group=(
   libsonic-dev libsndfile1-dev libsamplerate0-dev libcli11-dev
   libicu-dev libuchardet-dev libpcaudio-dev help2man
   speech-dispatcher python3-speechd speech-dispatcher-espeak-ng libspeechd-dev
+  libespeak-ng-dev
   python3 sox
 )
 data_group=(
-  espeak-ng espeak-ng-data libespeak-ng-dev unicode-data manpages-zh
+  espeak-ng espeak-ng-data unicode-data manpages-zh
   bzip2 python3-jieba
   praat python3-numpy python3-scipy python3-soundfile python3-matplotlib
 )

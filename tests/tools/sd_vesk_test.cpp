@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "engine_library.h"
+#include "english_words.h"
 #include "host_text.h"
 #include "module_text.h"
 #include "prepared_stream.h"
@@ -343,7 +344,9 @@ class SdVeskModule : public ::testing::Test {
   TempDir scratch;
   EngineDir engine;
   Lines initLines;
-  std::string extraConfig;
+  // The engine spells the marker voice's letters: English words are the
+  // subject of their own test.
+  std::string extraConfig = "VeskEnglishWords 0\n";
   std::string initLast = "299 OK LOADED SUCCESSFULLY";
 };
 
@@ -578,7 +581,7 @@ TEST_F(SdVeskModule, LogsCommandsTextsSettingsAndEventsWithDebugOn) {
   engine.AddVoice("alpha", 16000);
   const auto logFile = scratch.path() / "debug" / "vesk-debug.log";
   std::filesystem::create_directories(logFile.parent_path());
-  extraConfig = "Debug 1\nDebugFile \"" + logFile.string() + "\"\n";
+  extraConfig += "Debug 1\nDebugFile \"" + logFile.string() + "\"\n";
   auto module = StartReady();
   Set(*module, "rate=0\npunctuation_mode=some\n");
   const Said said =
@@ -631,6 +634,63 @@ TEST_F(SdVeskModule, LogsCommandsTextsSettingsAndEventsWithDebugOn) {
   };
   EXPECT_EQ(DebugLines(ReadText(logFile)), expected);
   EXPECT_EQ(DebugLines(ErrorText()), Lines{});
+}
+
+TEST_F(SdVeskModule, SpeaksEnglishWordsInEnglishAndSpellsAcronyms) {
+  engine.AddVoice("alpha", 16000);
+  extraConfig = "";
+  auto module = StartReady();
+  // "b" is spelled by the engine, "Cab" is one English word, "USB" is
+  // spelled again (the marker voice has only the unit of its B).
+  const Said said = Speak(*module, "<speak>b Cab<mark name=\"m\"/>USB</speak>");
+  const auto b = Expected({kB});
+  ASSERT_GT(said.samples.size(), 2 * b.size());
+  EXPECT_EQ(std::vector<int16_t>(said.samples.begin(),
+                                 said.samples.begin() + b.size()),
+            b);
+  EXPECT_EQ(
+      std::vector<int16_t>(said.samples.end() - b.size(), said.samples.end()),
+      b);
+  // Between them: espeak-ng's word, at the level the voice spoke at.
+  const std::vector<int16_t> word(said.samples.begin() + b.size(),
+                                  said.samples.end() - b.size());
+  EXPECT_GT(word.size(), 1000u);
+  EXPECT_NEAR(host::VoicedLoudness(word.data(), word.size()), kB, kB * 0.1);
+  EXPECT_NE(word, Expected({kC, kA, kB})) << "spelled, not spoken";
+  // The mark comes after the English word and before USB.
+  const auto mark = std::find(said.lines.begin(), said.lines.end(), "700-m");
+  ASSERT_NE(mark, said.lines.end());
+  EXPECT_EQ(Lines(mark, said.lines.end()),
+            Lines({"700-m", "700 INDEX MARK", "705", "702 END"}));
+
+  // Spelling mode, and keys: everything spelled by the engine.
+  Set(*module, "spelling_mode=on\n");
+  EXPECT_EQ(Speak(*module, "<speak>b Cab USB</speak>").samples,
+            Expected({kB, kC, kA, kB, kB}));
+  Set(*module, "spelling_mode=off\n");
+  EXPECT_EQ(Speak(*module, "cab_b", "KEY").samples, Expected({kC, kA, kB, kB}));
+  EXPECT_NE(Speak(*module, "Cab").samples, Expected({kC, kA, kB}));
+  module->Send("QUIT\n");
+  EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
+}
+
+TEST_F(SdVeskModule, StopsInsideEnglishWords) {
+  engine.AddVoice("alpha", 16000);
+  extraConfig = "";
+  auto module = StartReady();
+  // Far more audio than a pipe holds, all of it English.
+  std::string words;
+  for (int i = 0; i < 200; ++i) words += "Firefox ";
+  Message(*module, "SPEAK", words);
+  EXPECT_EQ(module->Until("705").lines, Lines({"701 BEGIN", "705"}));
+  module->Send("STOP\n");
+  const Said stopped = module->Until("703 STOP");
+  for (const auto& line : stopped.lines) {
+    EXPECT_TRUE(line == "705" || line == "703 STOP") << line;
+  }
+  EXPECT_EQ(Speak(*module, "b").samples, Expected({kB}));
+  module->Send("QUIT\n");
+  EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "engine_library.h"
+#include "english_words.h"
 #include "host_text.h"
 #include "module_text.h"
 #include "prepared_stream.h"
@@ -159,6 +160,8 @@ int32_t OnPlay(const char16_t*, const int16_t* samples, int32_t byteCount,
 struct Message {
   std::vector<SpeechPiece> pieces;
   VoiceSettings settings;
+  // English words to the English voice; off for spelling, CHAR and KEY.
+  bool english = false;
 };
 
 // Speaks one message at a time on its own thread: sends the audio, the
@@ -258,7 +261,7 @@ class Speaker {
     firstBlock_ = true;
     for (std::size_t i = 0; i < message.pieces.size(); ++i) {
       const SpeechPiece& piece = message.pieces[i];
-      if (stop_ || SpeakPiece(text, piece.text) == Outcome::kStopped) {
+      if (stop_ || SpeakPiece(text, piece.text, message) == Outcome::kStopped) {
         Debug("703 STOP");
         out_.Write("703 STOP\n");
         return;
@@ -289,10 +292,52 @@ class Speaker {
     out_.Write("702 END\n");
   }
 
-  Outcome SpeakPiece(host::PreparedStream& stream, const std::string& text) {
+  Outcome SpeakPiece(host::PreparedStream& stream, const std::string& text,
+                     const Message& message) {
     stream.Append(host::ToUtf16(text));
     const std::u16string prepared = stream.Take(true);
     Debug("prepared " + LoggedText(host::ToUtf8(prepared)));
+    if (!message.english || !english_.ok()) return SpeakEngine(prepared);
+    for (const auto& span : host::SplitEnglishWords(prepared)) {
+      const Outcome outcome = span.english
+                                  ? SpeakEnglish(span.text, message.settings)
+                                  : SpeakEngine(span.text);
+      if (outcome == Outcome::kStopped) return outcome;
+    }
+    return Outcome::kSpoken;
+  }
+
+  // A word in espeak-ng's English voice, at the engine voice's rate, speed,
+  // pitch and loudness, sent in blocks with a look at STOP before each.
+  Outcome SpeakEnglish(const std::u16string& word,
+                       const VoiceSettings& settings) {
+    Debug("English word " + LoggedText(host::ToUtf8(word)));
+    const auto samples = english_.Speak(
+        word, host::EnglishStyle{.sampleRate = sampleRate_,
+                                 .rate = EngineRate(settings.rate),
+                                 .pitch = EnginePitch(settings.pitch),
+                                 .loudness = loudness_});
+    constexpr std::size_t kBlock = 4096;
+    for (std::size_t at = 0; at < samples.size(); at += kBlock) {
+      if (stop_) return Outcome::kStopped;
+      SendBlock(samples.data() + at, std::min(kBlock, samples.size() - at));
+    }
+    return stop_ ? Outcome::kStopped : Outcome::kSpoken;
+  }
+
+  void SendBlock(const int16_t* samples, std::size_t count) {
+    if (firstBlock_) {
+      firstBlock_ = false;
+      Debug("first audio block, " + std::to_string(count) + " samples at " +
+            std::to_string(sampleRate_) + " Hz");
+    }
+    if (!out_.Write(AudioBlock(samples, count, sampleRate_))) {
+      // The server has gone; nobody listens any more.
+      stop_ = true;
+    }
+  }
+
+  Outcome SpeakEngine(const std::u16string& prepared) {
     if (!host::HasContent(prepared)) return Outcome::kSpoken;
     queue_.Reset();
     if (!api_.Speak(nullptr, prepared.c_str(), 0)) return Outcome::kSpoken;
@@ -305,18 +350,16 @@ class Speaker {
           queue_.Cancel();
           api_.Stop();
           return Outcome::kStopped;
-        case AudioQueue::Next::kChunk:
-          if (firstBlock_) {
-            firstBlock_ = false;
-            Debug("first audio block, " + std::to_string(samples.size()) +
-                  " samples at " + std::to_string(sampleRate_) + " Hz");
+        case AudioQueue::Next::kChunk: {
+          // English words are brought to the level the voice speaks at.
+          const double level =
+              host::VoicedLoudness(samples.data(), samples.size());
+          if (level > 0) {
+            loudness_ = loudness_ > 0 ? 0.9 * loudness_ + 0.1 * level : level;
           }
-          if (!out_.Write(
-                  AudioBlock(samples.data(), samples.size(), sampleRate_))) {
-            // The server has gone; nobody listens any more.
-            stop_ = true;
-          }
+          SendBlock(samples.data(), samples.size());
           break;
+        }
       }
     }
   }
@@ -334,6 +377,9 @@ class Speaker {
   std::string requestedVoice_;
   int32_t sampleRate_ = 16000;
   bool firstBlock_ = false;
+  host::EnglishVoice english_;
+  // The running level of the engine's voiced audio; 0 before any.
+  double loudness_ = 0;
   std::thread thread_;
 };
 
@@ -562,6 +608,8 @@ class Module {
     Debug(kind + " text " + LoggedText(data));
     Message message;
     message.settings = settings_;
+    message.english =
+        config_.englishWords && !settings_.spelling && kind == "SPEAK";
     if (kind == "SPEAK") {
       // The server's symbol pass has rewritten the numbers; CHAR and KEY
       // are single characters and key names, which it leaves alone.

@@ -209,6 +209,8 @@ bool ApplySetting(std::string_view line, VoiceSettings& settings) {
     *number = std::clamp(parsed, -100, 100);
   } else if (key == "synthesis_voice") {
     settings.synthesisVoice = value == "NULL" ? "" : std::string(value);
+  } else if (key == "spelling_mode") {
+    settings.spelling = value == "on";
   }
   return true;
 }
@@ -251,6 +253,10 @@ ModuleConfig ParseConfig(std::string_view text) {
     } else if (EqualsNoCase(name, "Debug")) {
       config.debug = value == "1" || EqualsNoCase(value, "yes") ||
                      EqualsNoCase(value, "on") || EqualsNoCase(value, "true");
+    } else if (EqualsNoCase(name, "VeskEnglishWords")) {
+      config.englishWords =
+          !(value == "0" || EqualsNoCase(value, "no") ||
+            EqualsNoCase(value, "off") || EqualsNoCase(value, "false"));
     } else if (EqualsNoCase(name, "DebugFile")) {
       config.debugFile = std::string(value);
     }

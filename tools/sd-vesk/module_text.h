@@ -53,6 +53,7 @@ struct VoiceSettings {
   // -100..100; the server's default is its loudest.
   int volume = 100;
   std::string synthesisVoice;  // empty: the engine's current voice
+  bool spelling = false;       // spelling_mode: spell everything
 };
 
 // Applies one "key=value" line of a SET block. False (settings unchanged)
@@ -73,6 +74,9 @@ int32_t EngineVolume(int serverValue);
 struct ModuleConfig {
   std::string engine;  // VeskEngine; empty: the installed engine
   bool debug = false;  // Debug
+  // VeskEnglishWords: English words spoken by an English voice (1, the
+  // default) or spelled by the engine (0).
+  bool englishWords = true;
   // DebugFile; empty: the module's standard error, which the server sends
   // to its log directory (vesk.log).
   std::string debugFile;
