@@ -90,6 +90,13 @@ class Events:
             self.done.set()
 
 
+def after_begin(events):
+    """The events after BEGIN. python3-speechd registers a message's
+    callback only once the server has replied to SPEAK, so a BEGIN that comes
+    sooner is lost; the module's log shows that it was sent."""
+    return events[1:] if events[:1] == ["begin"] else events
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
@@ -230,10 +237,16 @@ class SdVeskServer(unittest.TestCase):
     def test_reports_marks_in_order_and_plays_all_the_audio(self):
         client = self.client()
         before = self.capture.total
+        log_start = len(read(self.log))
         events = self.speak(client, '<speak>ab<mark name="one"/>c'
                                     '<mark name="two"/>ba</speak>')
         self.assertTrue(events.done.wait(LIMIT))
-        self.assertEqual(events.events, ["begin", "one", "two", "end"])
+        self.assertEqual(after_begin(events.events), ["one", "two", "end"])
+        sent = [line.split(": ", 1)[1] for line in
+                read(self.log)[log_start:].decode().splitlines()
+                if ": 70" in line]
+        self.assertEqual(sent, ["701 BEGIN", "700 INDEX MARK one",
+                                "700 INDEX MARK two", "702 END"])
         expected = before + 5 * UNIT_SAMPLES * 2
         self.assertTrue(self.capture.wait_for(expected))
         self.assertEqual(self.capture.total, expected)
@@ -258,7 +271,7 @@ class SdVeskServer(unittest.TestCase):
             self.capture.gate.set()
         canceller.join(LIMIT)
         self.assertTrue(events.done.wait(LIMIT))
-        self.assertEqual(events.events, ["begin", "cancel"])
+        self.assertEqual(after_begin(events.events), ["cancel"])
 
 
 def normalized(text):
