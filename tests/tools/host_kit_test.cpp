@@ -153,6 +153,12 @@ TEST(EnglishWords, TheEnglishVoiceSpeaksAtTheVoicesRateAndLoudness) {
     EXPECT_NEAR(host::VoicedLoudness(matched.data(), matched.size()), loudness,
                 loudness * 0.1);
   }
+  // Before the engine has been heard: the engine's volume over its default.
+  const auto half =
+      voice.Speak(u"Firefox", {.sampleRate = 16000, .volumeGain = 0.5});
+  EXPECT_NEAR(host::VoicedLoudness(half.data(), half.size()),
+              host::VoicedLoudness(at16k.data(), at16k.size()) / 2,
+              host::VoicedLoudness(at16k.data(), at16k.size()) * 0.05);
   // Faster speech is shorter.
   const auto fast = voice.Speak(u"Firefox", {.sampleRate = 16000, .rate = 100});
   EXPECT_LT(fast.size(), at16k.size() * 3 / 4);

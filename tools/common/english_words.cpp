@@ -172,8 +172,9 @@ std::vector<int16_t> EnglishVoice::Speak(std::u16string_view word,
   }
   samples = Resample(samples, sourceRate_, style.sampleRate);
   const double level = VoicedLoudness(samples.data(), samples.size());
-  if (style.loudness > 0 && level > 0) {
-    const double gain = style.loudness / level;
+  const double gain = style.loudness > 0 && level > 0 ? style.loudness / level
+                                                      : style.volumeGain;
+  if (gain != 1) {
     for (auto& sample : samples) {
       sample = int16_t(std::clamp(std::lround(sample * gain), -32768L, 32767L));
     }

@@ -32,8 +32,10 @@ struct EnglishStyle {
   int32_t rate = 50;           // the engine's 0..100, 50 its default
   int32_t pitch = 50;          // the engine's 0..100, 50 its default
   // The root mean square level to bring the word's voiced audio to; 0
-  // leaves espeak-ng's own level.
+  // (nothing heard from the engine yet) scales espeak-ng's own level by
+  // volumeGain instead: the engine's volume over its default.
   double loudness = 0;
+  double volumeGain = 1;
 };
 
 // The root mean square of the voiced samples (within 30 dB of the loudest),

@@ -313,10 +313,12 @@ class Speaker {
                        const VoiceSettings& settings) {
     Debug("English word " + LoggedText(host::ToUtf8(word)));
     const auto samples = english_.Speak(
-        word, host::EnglishStyle{.sampleRate = sampleRate_,
-                                 .rate = EngineRate(settings.rate),
-                                 .pitch = EnginePitch(settings.pitch),
-                                 .loudness = loudness_});
+        word,
+        host::EnglishStyle{.sampleRate = sampleRate_,
+                           .rate = EngineRate(settings.rate),
+                           .pitch = EnginePitch(settings.pitch),
+                           .loudness = loudness_,
+                           .volumeGain = EngineVolume(settings.volume) / 50.0});
     constexpr std::size_t kBlock = 4096;
     for (std::size_t at = 0; at < samples.size(); at += kBlock) {
       if (stop_) return Outcome::kStopped;

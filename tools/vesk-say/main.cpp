@@ -218,6 +218,7 @@ struct English {
   bool spell = false;
   int32_t rate = 50;
   int32_t pitch = 50;
+  int32_t volume = 50;
   int32_t sampleRate = 16000;
 };
 
@@ -232,7 +233,8 @@ Spoken SpeakEnglish(const std::u16string& word, const English& english) {
   const auto samples = voice.Speak(word, {.sampleRate = english.sampleRate,
                                           .rate = english.rate,
                                           .pitch = english.pitch,
-                                          .loudness = loudness});
+                                          .loudness = loudness,
+                                          .volumeGain = english.volume / 50.0});
   constexpr std::size_t kBlock = 4096;
   for (std::size_t at = 0; at < samples.size(); at += kBlock) {
     if (StopSignal() != 0) return Spoken::kInterrupted;
@@ -563,6 +565,7 @@ int main(int argc, char** argv) {
       English{.spell = spellEnglish,
               .rate = rate,
               .pitch = pitch,
+              .volume = volume,
               .sampleRate = sampleRate});
   progress.End();
   // What is still queued for the device is dropped on a stop; Stop returns
