@@ -23,11 +23,12 @@ build_group=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsonic-dev libsndfile1-dev libsamplerate0-dev libcli11-dev
   libicu-dev libuchardet-dev libpcaudio-dev help2man
-  speech-dispatcher python3-speechd speech-dispatcher-espeak-ng
+  speech-dispatcher python3-speechd speech-dispatcher-espeak-ng libspeechd-dev
+  libespeak-ng-dev
   python3 sox
 )
 data_group=(
-  espeak-ng espeak-ng-data libespeak-ng-dev unicode-data manpages-zh
+  espeak-ng espeak-ng-data unicode-data manpages-zh
   bzip2 python3-jieba
   praat python3-numpy python3-scipy python3-soundfile python3-matplotlib
 )
@@ -69,7 +70,7 @@ install_group() {
   asked_apt=1
   update_lists
   log "installing $name: ${missing[*]}"
-  if out=$(as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" 2>&1); then
+  if out=$(apt_get install -y -qq --no-install-recommends "${missing[@]}" 2>&1); then
     return 0
   fi
   failed_reason=$(grep '^E:' <<<"$out" | tail -n 1 | sed 's/^E: //' | cut -c1-240)

@@ -2,10 +2,12 @@
 // voices, and the streaming front of the text preparation.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "engine_library.h"
+#include "english_words.h"
 #include "host_text.h"
 #include "prepared_stream.h"
 #include "text_prep.h"
@@ -94,6 +96,72 @@ TEST(PreparedStream, RawModeHandsTheTextOnUntouched) {
   stream.Append(u"-3℃\n¥100");
   EXPECT_EQ(stream.Take(false), u"-3℃\n");
   EXPECT_EQ(stream.Take(true), u"¥100");
+}
+
+// ---- English words -------------------------------------------------------
+
+struct SpanCase {
+  std::u16string text;
+  std::vector<host::TextSpan> spans;
+};
+
+TEST(EnglishWords, WordsGoToTheEnglishVoiceAcronymsAndLettersStaySpelled) {
+  const std::vector<SpanCase> cases = {
+      {u"Firefox USB", {{u"Firefox", true}, {u" USB", false}}},
+      {u"左 Control 键",
+       {{u"左 ", false}, {u"Control", true}, {u" 键", false}}},
+      {u"NVDA的email", {{u"NVDA的", false}, {u"email", true}}},
+      {u"e-mail, don't", {{u"e-mail", true}, {u", ", false}, {u"don't", true}}},
+      {u"iPhone", {{u"iPhone", true}}},
+      // Capitals, single letters and letters joined to digits: spelled.
+      {u"USB ID a B", {{u"USB ID a B", false}}},
+      {u"x86_64 COVID-19 mp3", {{u"x86_64 COVID-19 mp3", false}}},
+      {u"中文", {{u"中文", false}}},
+      {u"", {}},
+  };
+  for (const auto& c : cases) {
+    const auto spans = host::SplitEnglishWords(c.text);
+    ASSERT_EQ(spans.size(), c.spans.size()) << host::ToUtf8(c.text);
+    std::u16string joined;
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+      EXPECT_EQ(spans[i].text, c.spans[i].text) << host::ToUtf8(c.text);
+      EXPECT_EQ(spans[i].english, c.spans[i].english) << host::ToUtf8(c.text);
+      joined += spans[i].text;
+    }
+    EXPECT_EQ(joined, c.text);
+  }
+}
+
+TEST(EnglishWords, TheEnglishVoiceSpeaksAtTheVoicesRateAndLoudness) {
+  const std::vector<int16_t> quiet = {0, 5, -5, 300, -400, 0};
+  EXPECT_DOUBLE_EQ(host::VoicedLoudness(quiet.data(), quiet.size()),
+                   std::sqrt((300.0 * 300 + 400.0 * 400) / 2));
+  EXPECT_EQ(host::VoicedLoudness(quiet.data(), 1), 0);
+
+  const host::EnglishVoice voice;
+  ASSERT_TRUE(voice.ok());
+  const auto at16k = voice.Speak(u"Firefox", {.sampleRate = 16000});
+  const auto at32k = voice.Speak(u"Firefox", {.sampleRate = 32000});
+  ASSERT_GT(at16k.size(), 1000u);
+  // Resampled, not cut or padded: twice the rate, twice the samples.
+  EXPECT_NEAR(double(at32k.size()) / double(at16k.size()), 2.0, 0.01);
+  for (const double loudness : {400.0, 4000.0}) {
+    const auto matched =
+        voice.Speak(u"Firefox", {.sampleRate = 16000, .loudness = loudness});
+    EXPECT_NEAR(double(matched.size()), double(at16k.size()),
+                0.01 * double(at16k.size()));
+    EXPECT_NEAR(host::VoicedLoudness(matched.data(), matched.size()), loudness,
+                loudness * 0.1);
+  }
+  // Before the engine has been heard: the engine's volume over its default.
+  const auto half =
+      voice.Speak(u"Firefox", {.sampleRate = 16000, .volumeGain = 0.5});
+  EXPECT_NEAR(host::VoicedLoudness(half.data(), half.size()),
+              host::VoicedLoudness(at16k.data(), at16k.size()) / 2,
+              host::VoicedLoudness(at16k.data(), at16k.size()) * 0.05);
+  // Faster speech is shorter.
+  const auto fast = voice.Speak(u"Firefox", {.sampleRate = 16000, .rate = 100});
+  EXPECT_LT(fast.size(), at16k.size() * 3 / 4);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ The server is always stopped at the end, also when a test fails.
 """
 
 import os
+import re
 import shutil
 import signal
 import struct
@@ -89,27 +90,47 @@ class Events:
             self.done.set()
 
 
+def after_begin(events):
+    """The events after BEGIN. python3-speechd registers a message's
+    callback only once the server has replied to SPEAK, so a BEGIN that comes
+    sooner is lost; the module's log shows that it was sent."""
+    return events[1:] if events[:1] == ["begin"] else events
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+# The private server's own settings; with debian=True they follow the
+# configuration Debian ships (symbol pre-processing on, its dictionaries).
+OWN_SETTINGS = ('AudioOutputMethod "alsa"\nAudioALSADevice "vesk_capture"\n'
+                'DefaultModule vesk\nDefaultVolume 100\n'
+                'LanguageDefaultModule "zh" "vesk"\n')
+SYSTEM_CONF = "/etc/speech-dispatcher"
 
 
 class PrivateServer:
     """A speech-dispatcher of its own in a temporary directory, with sd_vesk
     as its only module speaking with the engine in engine_dir."""
 
-    def __init__(self, root, engine):
+    def __init__(self, root, engine, debian=False):
         self.root = root
         path = self.path
         for d in ("home", "run", "conf/modules", "modules", "logs"):
             os.makedirs(path(d))
         os.symlink(MODULE, path("modules", "sd_vesk"))
         with open(path("conf", "modules", "vesk.conf"), "w") as f:
-            f.write('VeskEngine "%s"\nDebug 1\n' % engine)
+            # The marker voice's letters are spelled, not read as English.
+            f.write('VeskEngine "%s"\nDebug 1\nVeskEnglishWords 0\n' % engine)
+        system = ""
+        if debian:
+            # Read, never changed: a copy with this server's settings after.
+            system = read(os.path.join(SYSTEM_CONF, "speechd.conf")).decode()
+            shutil.copytree(os.path.join(SYSTEM_CONF, "clients"),
+                            path("conf", "clients"))
         with open(path("conf", "speechd.conf"), "w") as f:
-            f.write('AudioOutputMethod "alsa"\nAudioALSADevice "vesk_capture"\n'
-                    'DefaultModule vesk\nDefaultVolume 100\n'
-                    'LanguageDefaultModule "zh" "vesk"\n')
+            f.write(system + "\n" + OWN_SETTINGS)
         os.mkfifo(path("capture"))
         with open(path("home", ".asoundrc"), "w") as f:
             f.write('pcm.vesk_capture { type file; slave.pcm "null"; '
@@ -202,6 +223,12 @@ class SdVeskServer(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         return run.stdout
 
+    def wait_in_log(self, start, text):
+        deadline = time.monotonic() + LIMIT
+        while text not in read(self.log)[start:]:
+            self.assertLess(time.monotonic(), deadline, "not in the log: %r" % text)
+            time.sleep(0.02)
+
     def test_lists_the_module_and_its_voice(self):
         self.assertIn("vesk", self.spd_say("-O").split())
         voices = [line.split() for line in self.spd_say("-o", "vesk", "-L").splitlines()]
@@ -210,10 +237,16 @@ class SdVeskServer(unittest.TestCase):
     def test_reports_marks_in_order_and_plays_all_the_audio(self):
         client = self.client()
         before = self.capture.total
+        log_start = len(read(self.log))
         events = self.speak(client, '<speak>ab<mark name="one"/>c'
                                     '<mark name="two"/>ba</speak>')
         self.assertTrue(events.done.wait(LIMIT))
-        self.assertEqual(events.events, ["begin", "one", "two", "end"])
+        self.assertEqual(after_begin(events.events), ["one", "two", "end"])
+        sent = [line.split(": ", 1)[1] for line in
+                read(self.log)[log_start:].decode().splitlines()
+                if ": 70" in line]
+        self.assertEqual(sent, ["701 BEGIN", "700 INDEX MARK one",
+                                "700 INDEX MARK two", "702 END"])
         expected = before + 5 * UNIT_SAMPLES * 2
         self.assertTrue(self.capture.wait_for(expected))
         self.assertEqual(self.capture.total, expected)
@@ -225,7 +258,9 @@ class SdVeskServer(unittest.TestCase):
         self.capture.gate.clear()
         events = self.speak(client, "<speak>" + "a" * 400 + "</speak>")
         try:
-            self.assertTrue(events.begun.wait(LIMIT))
+            # The module's 701, not the client's BEGIN event, which can come
+            # before the client library has registered the callback.
+            self.wait_in_log(log_start, b": 701 BEGIN\n")
             canceller = threading.Thread(target=client.cancel)
             canceller.start()
             deadline = time.monotonic() + LIMIT
@@ -236,7 +271,134 @@ class SdVeskServer(unittest.TestCase):
             self.capture.gate.set()
         canceller.join(LIMIT)
         self.assertTrue(events.done.wait(LIMIT))
-        self.assertEqual(events.events, ["begin", "cancel"])
+        self.assertEqual(after_begin(events.events), ["cancel"])
+
+
+def normalized(text):
+    """Prepared text with its runs of blanks as one: the server adds blanks
+    around what it rewrites, and blanks are not spoken."""
+    return " ".join(text.split())
+
+
+def prepared_lines(log):
+    return [normalized(line.split(" prepared |", 1)[1].rsplit("|", 1)[0])
+            for line in log.decode().splitlines() if " prepared |" in line]
+
+
+def module_prepares(root, engine, texts):
+    """What sd_vesk prepares for each text given to it directly, without a
+    server in between: how the hosts read the client's own text."""
+    log = os.path.join(root, "direct.log")
+    conf = os.path.join(root, "direct.conf")
+    with open(conf, "w") as f:
+        f.write('VeskEngine "%s"\nDebug 1\nDebugFile "%s"\n' % (engine, log))
+    module = subprocess.Popen([MODULE, conf], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE)
+    try:
+        def until(last):
+            while True:
+                line = module.stdout.readline()
+                if not line or line.rstrip(b"\n") == last:
+                    return line
+        module.stdin.write(b"INIT\nAUDIO\naudio_output_method=server\n.\n")
+        module.stdin.flush()
+        until(b"203 OK AUDIO INITIALIZED")
+        for text in texts:
+            module.stdin.write(("SPEAK\n<speak>%s</speak>\n.\n" % text).encode())
+            module.stdin.flush()
+            if not until(b"702 END"):
+                raise RuntimeError("sd_vesk ended while speaking " + text)
+        module.stdin.write(b"QUIT\n")
+        module.stdin.close()
+        module.wait(LIMIT)
+    finally:
+        if module.poll() is None:
+            module.kill()
+            module.wait()
+        module.stdout.close()
+    lines = prepared_lines(read(log))
+    if len(lines) != len(texts):
+        raise RuntimeError("expected one prepared text per message: %r" % lines)
+    return dict(zip(texts, lines))
+
+
+LEVELS = ("none", "some", "most", "all")
+# Inputs, and the punctuation levels at which the server leaves enough of
+# them to read them as the client wrote them: below those levels it drops a
+# sign outright (a '%' or '+' at none, a '-' after a Chinese character or
+# between numbers at none and some).
+NUMBERS = [
+    ("25.5", LEVELS),
+    ("3.14元", LEVELS),
+    ("-3℃", LEVELS),
+    ("-0.5", LEVELS),
+    ("10:30", LEVELS),
+    ("12:30:45", LEVELS),
+    ("2024-05-01", LEVELS),
+    ("1,000", LEVELS),
+    ("价格¥25.5", LEVELS),
+    ("50%", LEVELS[1:]),
+    ("1.5%", LEVELS[1:]),
+    ("+5", LEVELS[1:]),
+    ("2024/05/01", LEVELS[1:]),
+    ("温度-3℃", LEVELS[2:]),
+    ("5-3", LEVELS[2:]),
+]
+
+
+class SdVeskNumbers(unittest.TestCase):
+    """Numbers through a server configured as Debian ships it, whose symbol
+    pass rewrites them before the module sees them: the engine is asked to
+    speak what it is asked for the client's own text."""
+
+    @classmethod
+    def setUpClass(cls):
+        root = tempfile.mkdtemp(prefix="sd-vesk-numbers-")
+        cls.addClassCleanup(shutil.rmtree, root, ignore_errors=True)
+        engine = os.path.join(root, "engine")
+        os.makedirs(engine)
+        shutil.copy(ENGINE, os.path.join(engine, "libvesksynth.so"))
+        with open(os.path.join(engine, "marker.vl"), "wb") as f:
+            f.write(marker_voice(16000, [UNIT_A, UNIT_PAUSE], UNIT_SAMPLES))
+        cls.expected = module_prepares(root, engine, [t for t, _ in NUMBERS])
+        cls.server = PrivateServer(os.path.join(root, "server"), engine,
+                                   debian=True)
+        cls.capture = Capture(cls.server.path("capture"))
+        cls.capture.start()
+        cls.addClassCleanup(cls.capture.stop)
+        cls.addClassCleanup(cls.server.stop)
+        if not cls.server.start():
+            tail = read(cls.server.server_log)[-2000:].decode(errors="replace")
+            raise RuntimeError("speech-dispatcher did not start:\n" + tail)
+        os.environ["SPEECHD_ADDRESS"] = cls.server.env["SPEECHD_ADDRESS"]
+
+    def prepared_through_server(self, client, level, text):
+        client.set_punctuation(getattr(speechd.PunctuationMode, level.upper()))
+        start = len(read(self.server.module_log))
+        client.speak(text)
+        # The module's log, not the client's END event: the client library
+        # registers a message's callback only after the server's reply, so
+        # the END of a message without audio can come before it and be lost.
+        deadline = time.monotonic() + LIMIT
+        while not re.search(rb"\n[^\n]*: 70[23] [A-Z]+\n",
+                            read(self.server.module_log)[start:]):
+            self.assertLess(time.monotonic(), deadline, "the message never ended")
+            time.sleep(0.02)
+        return prepared_lines(read(self.server.module_log)[start:])
+
+    def test_numbers_are_read_as_written_at_every_punctuation_level(self):
+        # zh-CN: Orca in a Chinese locale; zh: the server's English names.
+        for language in ("zh-CN", "zh"):
+            client = speechd.SSIPClient("sd-vesk-numbers")
+            self.addCleanup(client.close)
+            client.set_output_module("vesk")
+            client.set_language(language)
+            for text, levels in NUMBERS:
+                for level in levels:
+                    with self.subTest(language=language, level=level, text=text):
+                        self.assertEqual(
+                            self.prepared_through_server(client, level, text),
+                            [self.expected[text]])
 
 
 class SdVeskBadEngine(unittest.TestCase):

@@ -9,10 +9,14 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <regex>
+#include <sstream>
 
 #include "engine_library.h"
+#include "english_words.h"
 #include "host_text.h"
 #include "module_text.h"
+#include "prepared_stream.h"
 #include "support/test_files.h"
 #include "text_prep.h"
 #include "tools/marker_engine.h"
@@ -89,9 +93,53 @@ TEST(SdVeskText, MapsTheServerSettingsOntoTheEngine) {
   EXPECT_EQ(config.engine, "/opt/v k/libvesksynth.so");
   EXPECT_TRUE(config.debug);
   EXPECT_FALSE(sd::ParseConfig("Debug 0\nOther x\n").debug);
+  EXPECT_EQ(sd::ParseConfig("DebugFile \"/tmp/v.log\"\n").debugFile,
+            "/tmp/v.log");
+  EXPECT_EQ(sd::LoggedText("a\nb\r\n"), "|a\\nb\\n|");
+  EXPECT_EQ(sd::LoggedText(std::string(sd::kLoggedTextLimit, 'x')),
+            "|" + std::string(sd::kLoggedTextLimit, 'x') + "|");
+  EXPECT_EQ(sd::LoggedText(std::string(sd::kLoggedTextLimit + 1, 'x')),
+            "(" + std::to_string(sd::kLoggedTextLimit + 1) + " bytes)");
   EXPECT_EQ(sd::KeyText("a"), "a");
   EXPECT_EQ(sd::KeyText("\xE4\xB8\xAD"), "\xE4\xB8\xAD");
   EXPECT_EQ(sd::KeyText("shift_a"), "shift a");
+}
+
+TEST(SdVeskText, PutsBackTheNumbersTheServersSymbolPassTookApart) {
+  // What speech-dispatcher 0.11 sent for the client's text on the left,
+  // as its module log showed, and what the module makes of it.
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"25 .5", "25.5"},
+      {"3 .14元", "3.14元"},
+      {" 负 3 度 C", " -3℃"},
+      {" minus 3 degrees C", " -3℃"},
+      {" 负 0 .5", " -0.5"},
+      {"温度 减 3 度 C", "温度-3℃"},
+      {"50 百分号 ", "50%"},
+      {"1 .5 百分号 。", "1.5%。"},
+      {"湿度50 percent ", "湿度50%"},
+      {"10 冒号 30", "10:30"},
+      {"12 colon 30 colon 45", "12:30:45"},
+      {"2024 减 05 减 01", "2024-05-01"},
+      {"2024 dash 05 dash 01", "2024-05-01"},
+      {"2024 斜杠 05 斜杠 01", "2024/05/01"},
+      {"2024 05 01", "2024-05-01"},
+      {" 加 5", "+5"},
+      {"1 逗号,000", "1,000"},
+      {"价格 元 25 .5", "价格¥25.5"},
+      {"<speak>a<mark name=\"__spd_0\"/> 10 冒号 30</speak>",
+       "<speak>a<mark name=\"__spd_0\"/> 10:30</speak>"},
+      // What is not the server's shape of a number stays as it is.
+      {"负数", "负数"},
+      {"加 油", "加 油"},
+      {"第 3 度", "第 3 度"},
+      {"2024 13 01", "2024 13 01"},
+      {"版本 2 .x", "版本 2 .x"},
+      {"百分号", "百分号"},
+  };
+  for (const auto& [server, restored] : cases) {
+    EXPECT_EQ(sd::RestoreServerNumbers(server), restored) << server;
+  }
 }
 
 TEST(SdVeskText, EscapesAudioSoThatNoLineBreakRemains) {
@@ -254,8 +302,8 @@ class SdVeskModule : public ::testing::Test {
   // Starts the module and brings it to where the server would: INIT and
   // server audio.
   std::unique_ptr<ModuleProcess> Start(const std::string& engine) {
-    const auto config =
-        scratch.Write("vesk.conf", "VeskEngine \"" + engine + "\"\n");
+    const auto config = scratch.Write(
+        "vesk.conf", "VeskEngine \"" + engine + "\"\n" + extraConfig);
     auto module = std::make_unique<ModuleProcess>(config, Errors());
     module->Send("INIT\n");
     initLines = module->Until(initLast).lines;
@@ -296,6 +344,9 @@ class SdVeskModule : public ::testing::Test {
   TempDir scratch;
   EngineDir engine;
   Lines initLines;
+  // The engine spells the marker voice's letters: English words are the
+  // subject of their own test.
+  std::string extraConfig = "VeskEnglishWords 0\n";
   std::string initLast = "299 OK LOADED SUCCESSFULLY";
 };
 
@@ -503,6 +554,141 @@ TEST_F(SdVeskModule, ReadsMalformedSsmlAndAMegabyteOfText) {
   const Said large = Speak(*module, "<speak>" + text + "</speak>");
   EXPECT_EQ(large.samples.size(), text.size() / line.size() * 2 * 2);
   EXPECT_EQ(large.lines.back(), "702 END");
+  module->Send("QUIT\n");
+  EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
+}
+
+// The debug lines of a log ("sd_vesk HH:MM:SS.mmm: what"), without their
+// prefix; fails on a debug line whose time is not in that form.
+Lines DebugLines(const std::string& log) {
+  static const std::regex kLine(
+      R"(sd_vesk [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3}: (.*))");
+  Lines lines;
+  std::istringstream in(log);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.starts_with("sd_vesk ") || line.starts_with("sd_vesk: ")) {
+      continue;
+    }
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(line, match, kLine)) << line;
+    if (!match.empty()) lines.push_back(match[1]);
+  }
+  return lines;
+}
+
+TEST_F(SdVeskModule, LogsCommandsTextsSettingsAndEventsWithDebugOn) {
+  engine.AddVoice("alpha", 16000);
+  const auto logFile = scratch.path() / "debug" / "vesk-debug.log";
+  std::filesystem::create_directories(logFile.parent_path());
+  extraConfig += "Debug 1\nDebugFile \"" + logFile.string() + "\"\n";
+  auto module = StartReady();
+  Set(*module, "rate=0\npunctuation_mode=some\n");
+  const Said said =
+      Speak(*module, "<speak>ab<mark name=\"one\"/>c\n10%</speak>");
+  EXPECT_EQ(said.lines.front(), "701 BEGIN");
+  const std::string longText(sd::kLoggedTextLimit + 1, 'b');
+  Speak(*module, longText);
+  module->Send("QUIT\n");
+  EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
+  EXPECT_EQ(module->Wait(), 0);
+
+  // The log is where the configuration put it, in the order things
+  // happened; standard output held only the protocol (checked above).
+  // The pieces between marks, prepared as the module prepares them.
+  const std::string ssml = "<speak>ab<mark name=\"one\"/>c\n10%</speak>";
+  host::PreparedStream stream(true,
+                              textprep::PrepOptions{.readSymbols = false});
+  Lines prepared;
+  for (const auto& piece : sd::SplitSsml(ssml)) {
+    stream.Append(host::ToUtf16(piece.text));
+    prepared.push_back("prepared " +
+                       sd::LoggedText(host::ToUtf8(stream.Take(true))));
+  }
+  ASSERT_EQ(prepared.size(), 2u);
+  const std::string firstBlock = "first audio block, " +
+                                 std::to_string(kUnitSamples) +
+                                 " samples at 16000 Hz";
+  const Lines expected = {
+      "command INIT",
+      "command AUDIO",
+      "AUDIO audio_output_method=server",
+      "command SET",
+      "SET rate=0",
+      "SET punctuation_mode=some",
+      "command SPEAK",
+      "SPEAK text |<speak>ab<mark name=\"one\"/>c\\n10%</speak>|",
+      "701 BEGIN",
+      prepared[0],
+      firstBlock,
+      "700 INDEX MARK one",
+      prepared[1],
+      "702 END",
+      "command SPEAK",
+      "SPEAK text (" + std::to_string(longText.size()) + " bytes)",
+      "701 BEGIN",
+      "prepared (" + std::to_string(longText.size()) + " bytes)",
+      firstBlock,
+      "702 END",
+      "command QUIT",
+  };
+  EXPECT_EQ(DebugLines(ReadText(logFile)), expected);
+  EXPECT_EQ(DebugLines(ErrorText()), Lines{});
+}
+
+TEST_F(SdVeskModule, SpeaksEnglishWordsInEnglishAndSpellsAcronyms) {
+  engine.AddVoice("alpha", 16000);
+  extraConfig = "";
+  auto module = StartReady();
+  // "b" is spelled by the engine, "Cab" is one English word, "USB" is
+  // spelled again (the marker voice has only the unit of its B).
+  const Said said = Speak(*module, "<speak>b Cab<mark name=\"m\"/>USB</speak>");
+  const auto b = Expected({kB});
+  ASSERT_GT(said.samples.size(), 2 * b.size());
+  EXPECT_EQ(std::vector<int16_t>(said.samples.begin(),
+                                 said.samples.begin() + b.size()),
+            b);
+  EXPECT_EQ(
+      std::vector<int16_t>(said.samples.end() - b.size(), said.samples.end()),
+      b);
+  // Between them: espeak-ng's word, at the level the voice spoke at.
+  const std::vector<int16_t> word(said.samples.begin() + b.size(),
+                                  said.samples.end() - b.size());
+  EXPECT_GT(word.size(), 1000u);
+  EXPECT_NEAR(host::VoicedLoudness(word.data(), word.size()), kB, kB * 0.1);
+  EXPECT_NE(word, Expected({kC, kA, kB})) << "spelled, not spoken";
+  // The mark comes after the English word and before USB.
+  const auto mark = std::find(said.lines.begin(), said.lines.end(), "700-m");
+  ASSERT_NE(mark, said.lines.end());
+  EXPECT_EQ(Lines(mark, said.lines.end()),
+            Lines({"700-m", "700 INDEX MARK", "705", "702 END"}));
+
+  // Spelling mode, and keys: everything spelled by the engine.
+  Set(*module, "spelling_mode=on\n");
+  EXPECT_EQ(Speak(*module, "<speak>b Cab USB</speak>").samples,
+            Expected({kB, kC, kA, kB, kB}));
+  Set(*module, "spelling_mode=off\n");
+  EXPECT_EQ(Speak(*module, "cab_b", "KEY").samples, Expected({kC, kA, kB, kB}));
+  EXPECT_NE(Speak(*module, "Cab").samples, Expected({kC, kA, kB}));
+  module->Send("QUIT\n");
+  EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
+}
+
+TEST_F(SdVeskModule, StopsInsideEnglishWords) {
+  engine.AddVoice("alpha", 16000);
+  extraConfig = "";
+  auto module = StartReady();
+  // Far more audio than a pipe holds, all of it English.
+  std::string words;
+  for (int i = 0; i < 200; ++i) words += "Firefox ";
+  Message(*module, "SPEAK", words);
+  EXPECT_EQ(module->Until("705").lines, Lines({"701 BEGIN", "705"}));
+  module->Send("STOP\n");
+  const Said stopped = module->Until("703 STOP");
+  for (const auto& line : stopped.lines) {
+    EXPECT_TRUE(line == "705" || line == "703 STOP") << line;
+  }
+  EXPECT_EQ(Speak(*module, "b").samples, Expected({kB}));
   module->Send("QUIT\n");
   EXPECT_EQ(module->Rest(), "210 OK QUIT\n");
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "audio_out.h"
+#include "english_words.h"
 #include "frontend/text_runs.h"
 #include "host_text.h"
 #include "platform/platform.h"
@@ -37,9 +38,15 @@ std::vector<int16_t> ReadWav(const std::filesystem::path& path, int& rate) {
 
 class VeskSayTool : public ::testing::Test {
  protected:
-  ToolRun Say(const std::vector<std::string>& args,
+  // The marker voice's letters are spelled: English words have a test of
+  // their own, SayEnglish.
+  ToolRun Say(std::vector<std::string> args,
               const std::filesystem::path& input = {}) {
+    args.insert(args.begin(), "--spell-english");
     return RunTool(VESK_SAY_TOOL, args, scratch.path(), input);
+  }
+  ToolRun SayEnglish(const std::vector<std::string>& args) {
+    return RunTool(VESK_SAY_TOOL, args, scratch.path());
   }
   std::string Out(const std::string& name = "out.wav") {
     return (scratch.path() / name).string();
@@ -283,6 +290,33 @@ TEST_F(VeskSayTool, ReadsStandardInputAndWritesRawPcm) {
   }
 }
 
+TEST_F(VeskSayTool, SpeaksAnEnglishWordAsOneWordAndSpellsAnAcronym) {
+  engine.AddVoice("marker", 16000);
+  // "b" and "USB" (of which the marker voice has the B) are spelled by the
+  // engine; "Cab" is one word in the English voice, at the engine's level.
+  ASSERT_EQ(SayEnglish({"--engine", engine.path(), "-o", Out(), "b Cab USB"})
+                .exitCode,
+            0);
+  int rate = 0;
+  const auto samples = ReadWav(Out(), rate);
+  EXPECT_EQ(rate, 16000);
+  const auto b = Expected({kB});
+  ASSERT_GT(samples.size(), 2 * b.size() + 1000);
+  EXPECT_EQ(std::vector<int16_t>(samples.begin(), samples.begin() + b.size()),
+            b);
+  EXPECT_EQ(std::vector<int16_t>(samples.end() - b.size(), samples.end()), b);
+  const std::vector<int16_t> word(samples.begin() + b.size(),
+                                  samples.end() - b.size());
+  EXPECT_NEAR(host::VoicedLoudness(word.data(), word.size()), kB, kB * 0.1);
+  EXPECT_NE(word, Expected({kC, kA, kB}));
+  // Turned off: every letter spelled.
+  ASSERT_EQ(SayEnglish({"--spell-english", "--engine", engine.path(), "-o",
+                        Out(), "b Cab USB"})
+                .exitCode,
+            0);
+  EXPECT_EQ(ReadWav(Out(), rate), Expected({kB, kC, kA, kB, kB}));
+}
+
 TEST_F(VeskSayTool, PassesTheVolumeToTheEngine) {
   engine.AddVoice("marker", 16000);
   const ToolRun run =
@@ -398,8 +432,9 @@ TEST_F(VeskSayTool, StopsAtASignalKeepingAReadableFileAndExits128PlusIt) {
       ::close(input[1]);
       const std::string err = (scratch.path() / "err.txt").string();
       ::freopen(err.c_str(), "w", stderr);
-      ::execl(VESK_SAY_TOOL, VESK_SAY_TOOL, "--engine", engine.path().c_str(),
-              "-o", output.c_str(), static_cast<char*>(nullptr));
+      ::execl(VESK_SAY_TOOL, VESK_SAY_TOOL, "--spell-english", "--engine",
+              engine.path().c_str(), "-o", output.c_str(),
+              static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(input[0]);
@@ -582,11 +617,11 @@ TEST_F(VeskSayTool, WritesAWavStreamOrRawPcmToStandardOutputAndRawFiles) {
   engine.AddVoice("marker", 16000);
   // Through a pipe: a stream header, then the samples.
   const std::string piped = Out("piped.wav");
-  const ToolRun pipe =
-      RunTool("/bin/sh",
-              {"-c", std::string("'") + VESK_SAY_TOOL + "' --engine '" +
-                         engine.path() + "' -o - abc | cat > '" + piped + "'"},
-              scratch.path());
+  const ToolRun pipe = RunTool(
+      "/bin/sh",
+      {"-c", std::string("'") + VESK_SAY_TOOL + "' --engine '" + engine.path() +
+                 "' --spell-english -o - abc | cat > '" + piped + "'"},
+      scratch.path());
   ASSERT_EQ(pipe.exitCode, 0) << pipe.err;
   const std::string stream = ReadText(piped);
   EXPECT_EQ(stream.substr(0, 44), say::WavStreamHeader(16000));
@@ -743,8 +778,9 @@ TEST(VeskInstallation, InstalledToolsRunFromAMovedTreeWithoutTheBuild) {
       "marker.vl", BuildMarkerVoice(16000, {kA, kB, kC, kPause}, kUnitSamples));
   std::filesystem::copy_file(voice, engineDir / "marker.vl");
   const auto wav = scratch.path() / "out.wav";
-  const ToolRun say = RunTool((bin / "vesk-say").string(),
-                              {"-o", wav.string(), "abc"}, scratch.path());
+  const ToolRun say =
+      RunTool((bin / "vesk-say").string(),
+              {"--spell-english", "-o", wav.string(), "abc"}, scratch.path());
   ASSERT_EQ(say.exitCode, 0) << say.err;
   int rate = 0;
   EXPECT_EQ(ReadWav(wav, rate), Expected({kA, kB, kC}));

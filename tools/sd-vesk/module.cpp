@@ -14,8 +14,10 @@
 #include <sstream>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "engine_library.h"
+#include "english_words.h"
 #include "host_text.h"
 #include "module_text.h"
 #include "prepared_stream.h"
@@ -26,9 +28,24 @@ namespace {
 
 namespace host = vesk::host;
 
+// Where the module's messages go: standard error, which the server sends to
+// its log directory, or the configuration's DebugFile. Never standard
+// output, which is the protocol's.
+std::FILE* logFile = stderr;
+bool debugging = false;
+
 void Log(const std::string& text) {
-  std::fprintf(stderr, "sd_vesk: %s\n", text.c_str());
-  std::fflush(stderr);
+  std::fprintf(logFile, "sd_vesk: %s\n", text.c_str());
+  std::fflush(logFile);
+}
+
+// With Debug on: what the module received, prepared and sent, each line
+// timed to the millisecond.
+void Debug(const std::string& text) {
+  if (!debugging) return;
+  std::fprintf(logFile, "sd_vesk %s: %s\n", LogTimestamp().c_str(),
+               text.c_str());
+  std::fflush(logFile);
 }
 
 // The engine's start-up messages go to the server's log; the errors among
@@ -143,6 +160,8 @@ int32_t OnPlay(const char16_t*, const int16_t* samples, int32_t byteCount,
 struct Message {
   std::vector<SpeechPiece> pieces;
   VoiceSettings settings;
+  // English words to the English voice; off for spelling, CHAR and KEY.
+  bool english = false;
 };
 
 // Speaks one message at a time on its own thread: sends the audio, the
@@ -237,10 +256,13 @@ class Speaker {
     // before a mark is said at the start of the next piece.
     host::PreparedStream text(true,
                               textprep::PrepOptions{.readSymbols = false});
+    Debug("701 BEGIN");
     out_.Write("701 BEGIN\n");
+    firstBlock_ = true;
     for (std::size_t i = 0; i < message.pieces.size(); ++i) {
       const SpeechPiece& piece = message.pieces[i];
-      if (stop_ || SpeakPiece(text, piece.text) == Outcome::kStopped) {
+      if (stop_ || SpeakPiece(text, piece.text, message) == Outcome::kStopped) {
+        Debug("703 STOP");
         out_.Write("703 STOP\n");
         return;
       }
@@ -249,6 +271,7 @@ class Speaker {
         for (char& c : name) {
           if (c == '\n' || c == '\r') c = ' ';
         }
+        Debug("700 INDEX MARK " + name);
         out_.Write("700-" + name + "\n700 INDEX MARK\n");
       }
       // A pause stops at a mark, unless only blanks follow it: then the
@@ -260,16 +283,63 @@ class Speaker {
                    next.text.find_first_not_of(" \t\r\n") != std::string::npos;
           });
       if (pause_ && more && !piece.marks.empty()) {
+        Debug("704 PAUSE");
         out_.Write("704 PAUSE\n");
         return;
       }
     }
+    Debug("702 END");
     out_.Write("702 END\n");
   }
 
-  Outcome SpeakPiece(host::PreparedStream& stream, const std::string& text) {
+  Outcome SpeakPiece(host::PreparedStream& stream, const std::string& text,
+                     const Message& message) {
     stream.Append(host::ToUtf16(text));
     const std::u16string prepared = stream.Take(true);
+    Debug("prepared " + LoggedText(host::ToUtf8(prepared)));
+    if (!message.english || !english_.ok()) return SpeakEngine(prepared);
+    for (const auto& span : host::SplitEnglishWords(prepared)) {
+      const Outcome outcome = span.english
+                                  ? SpeakEnglish(span.text, message.settings)
+                                  : SpeakEngine(span.text);
+      if (outcome == Outcome::kStopped) return outcome;
+    }
+    return Outcome::kSpoken;
+  }
+
+  // A word in espeak-ng's English voice, at the engine voice's rate, speed,
+  // pitch and loudness, sent in blocks with a look at STOP before each.
+  Outcome SpeakEnglish(const std::u16string& word,
+                       const VoiceSettings& settings) {
+    Debug("English word " + LoggedText(host::ToUtf8(word)));
+    const auto samples = english_.Speak(
+        word,
+        host::EnglishStyle{.sampleRate = sampleRate_,
+                           .rate = EngineRate(settings.rate),
+                           .pitch = EnginePitch(settings.pitch),
+                           .loudness = loudness_,
+                           .volumeGain = EngineVolume(settings.volume) / 50.0});
+    constexpr std::size_t kBlock = 4096;
+    for (std::size_t at = 0; at < samples.size(); at += kBlock) {
+      if (stop_) return Outcome::kStopped;
+      SendBlock(samples.data() + at, std::min(kBlock, samples.size() - at));
+    }
+    return stop_ ? Outcome::kStopped : Outcome::kSpoken;
+  }
+
+  void SendBlock(const int16_t* samples, std::size_t count) {
+    if (firstBlock_) {
+      firstBlock_ = false;
+      Debug("first audio block, " + std::to_string(count) + " samples at " +
+            std::to_string(sampleRate_) + " Hz");
+    }
+    if (!out_.Write(AudioBlock(samples, count, sampleRate_))) {
+      // The server has gone; nobody listens any more.
+      stop_ = true;
+    }
+  }
+
+  Outcome SpeakEngine(const std::u16string& prepared) {
     if (!host::HasContent(prepared)) return Outcome::kSpoken;
     queue_.Reset();
     if (!api_.Speak(nullptr, prepared.c_str(), 0)) return Outcome::kSpoken;
@@ -282,13 +352,16 @@ class Speaker {
           queue_.Cancel();
           api_.Stop();
           return Outcome::kStopped;
-        case AudioQueue::Next::kChunk:
-          if (!out_.Write(
-                  AudioBlock(samples.data(), samples.size(), sampleRate_))) {
-            // The server has gone; nobody listens any more.
-            stop_ = true;
+        case AudioQueue::Next::kChunk: {
+          // English words are brought to the level the voice speaks at.
+          const double level =
+              host::VoicedLoudness(samples.data(), samples.size());
+          if (level > 0) {
+            loudness_ = loudness_ > 0 ? 0.9 * loudness_ + 0.1 * level : level;
           }
+          SendBlock(samples.data(), samples.size());
           break;
+        }
       }
     }
   }
@@ -305,6 +378,10 @@ class Speaker {
   std::atomic<bool> pause_{false};
   std::string requestedVoice_;
   int32_t sampleRate_ = 16000;
+  bool firstBlock_ = false;
+  host::EnglishVoice english_;
+  // The running level of the engine's voiced audio; 0 before any.
+  double loudness_ = 0;
   std::thread thread_;
 };
 
@@ -380,17 +457,27 @@ class Module {
         std::filesystem::is_regular_file(configFile, missing)) {
       config_ = ParseConfig(ReadFile(configFile));
     }
+    debugging = config_.debug;
+    if (!config_.debugFile.empty()) {
+      if (std::FILE* file = std::fopen(config_.debugFile.c_str(), "a")) {
+        logFile = file;
+      } else {
+        Log("cannot open the DebugFile " + config_.debugFile +
+            "; logging to the server's log");
+      }
+    }
   }
 
   ~Module() {
     speaker_.reset();
     if (engine_ != nullptr && engine_->ok()) engine_->api().Uninitialize();
+    if (logFile != stderr) std::fclose(std::exchange(logFile, stderr));
   }
 
   int Run() {
     while (auto line = in_.Next()) {
       const std::string& command = *line;
-      if (config_.debug) Log("command " + command);
+      if (config_.debug) Debug("command " + command);
       if (command == "INIT") {
         Init();
       } else if (command == "AUDIO") {
@@ -469,6 +556,9 @@ class Module {
   void Audio() {
     Reply("207 OK RECEIVING AUDIO SETTINGS\n");
     const auto lines = in_.Block();
+    for (const auto& line : lines.value_or(std::vector<std::string>{})) {
+      Debug("AUDIO " + line);
+    }
     bool server = false;
     for (const auto& line : lines.value_or(std::vector<std::string>{})) {
       if (line.starts_with("audio_output_method=") &&
@@ -500,6 +590,7 @@ class Module {
     const auto lines = in_.Block();
     if (!lines) return false;
     for (const auto& line : *lines) {
+      Debug("SET " + line);
       if (!ApplySetting(line, settings_)) Log("ignored setting " + line);
     }
     Reply("203 OK SETTINGS RECEIVED\n");
@@ -516,10 +607,15 @@ class Module {
     const auto lines = in_.Block();
     if (!lines) return false;
     const std::string data = Join(*lines);
+    Debug(kind + " text " + LoggedText(data));
     Message message;
     message.settings = settings_;
+    message.english =
+        config_.englishWords && !settings_.spelling && kind == "SPEAK";
     if (kind == "SPEAK") {
-      message.pieces = SplitSsml(data);
+      // The server's symbol pass has rewritten the numbers; CHAR and KEY
+      // are single characters and key names, which it leaves alone.
+      message.pieces = SplitSsml(RestoreServerNumbers(data));
     } else if (kind == "SOUND_ICON") {
       message.pieces.push_back({});
     } else {

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <regex>
 
 namespace vesk::sd {
 
@@ -205,6 +209,8 @@ bool ApplySetting(std::string_view line, VoiceSettings& settings) {
     *number = std::clamp(parsed, -100, 100);
   } else if (key == "synthesis_voice") {
     settings.synthesisVoice = value == "NULL" ? "" : std::string(value);
+  } else if (key == "spelling_mode") {
+    settings.spelling = value == "on";
   }
   return true;
 }
@@ -247,9 +253,105 @@ ModuleConfig ParseConfig(std::string_view text) {
     } else if (EqualsNoCase(name, "Debug")) {
       config.debug = value == "1" || EqualsNoCase(value, "yes") ||
                      EqualsNoCase(value, "on") || EqualsNoCase(value, "true");
+    } else if (EqualsNoCase(name, "VeskEnglishWords")) {
+      config.englishWords =
+          !(value == "0" || EqualsNoCase(value, "no") ||
+            EqualsNoCase(value, "off") || EqualsNoCase(value, "false"));
+    } else if (EqualsNoCase(name, "DebugFile")) {
+      config.debugFile = std::string(value);
     }
   }
   return config;
+}
+
+// ---- What the server did to numbers ---------------------------------------
+
+namespace {
+
+struct Rewrite {
+  std::regex pattern;
+  const char* replacement;
+};
+
+// In the order they apply. The names are the server's, in Chinese and in
+// English; each was measured through speech-dispatcher 0.11 at the four
+// punctuation levels.
+const std::vector<Rewrite>& ServerNumberRewrites() {
+  static const std::vector<Rewrite> rewrites = [] {
+    const auto r = [](const char* pattern, const char* replacement) {
+      return Rewrite{std::regex(pattern), replacement};
+    };
+    return std::vector<Rewrite>{
+        // "25.5" -> "25 .5" at every level.
+        r(R"((\d) \.(?=\d))", "$1."),
+        // "1,000" -> "1 逗号,000" at level all.
+        r(R"((\d) (?:逗号|comma),(?=\d))", "$1,"),
+        // A leading minus, "-3" -> " 负 3" ("minus" in English).
+        r(R"((^|[\s>])(?:负|minus) (?=\.?\d))", "$1-"),
+        // Other minus signs, at most and all: "5-3" -> "5 减 3".
+        r(R"( ?(?:减|dash) (?=\d))", "-"),
+        // "+5" -> " 加 5" from level some.
+        r(R"( ?(?:加|plus) (?=\d))", "+"),
+        // "50%" -> "50 百分号 " from level some.
+        r(R"((\d) (?:百分号|percent) ?)", "$1%"),
+        // "10:30" -> "10 冒号 30" at most and all.
+        r(R"((\d) (?:冒号|colon) (?=\d))", "$1:"),
+        // "2024/05/01" -> "2024 斜杠 05 斜杠 01" from level some.
+        r(R"((\d) (?:斜杠|slash) (?=\d))", "$1/"),
+        // "¥25" -> " 元 25" at most and all.
+        r(R"( (?:元|yen) (?=\d))", "¥"),
+        // "℃" -> "°C" -> " 度 C" (" degrees C") at every level.
+        r(R"((\d) ?(?:度|degrees) C(?![A-Za-z]))", "$1℃"),
+        r(R"((\d) ?(?:度|degrees) F(?![A-Za-z]))", "$1℉"),
+        // A date whose separators the pass dropped (none, and '-' at some):
+        // "2024-05-01" -> "2024 05 01".
+        r(R"((^|[^\d.])(\d{4}) (0[1-9]|1[0-2]) (0[1-9]|[12]\d|3[01])(?![\d.%]))",
+          "$1$2-$3-$4"),
+    };
+  }();
+  return rewrites;
+}
+
+}  // namespace
+
+std::string RestoreServerNumbers(std::string_view text) {
+  std::string out(text);
+  for (const auto& rewrite : ServerNumberRewrites()) {
+    out = std::regex_replace(out, rewrite.pattern, rewrite.replacement);
+  }
+  return out;
+}
+
+// ---- Debug log -----------------------------------------------------------
+
+std::string LoggedText(std::string_view text) {
+  if (text.size() > kLoggedTextLimit) {
+    return "(" + std::to_string(text.size()) + " bytes)";
+  }
+  std::string out = "|";
+  for (const char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c != '\r') {
+      out.push_back(c);
+    }
+  }
+  return out + "|";
+}
+
+std::string LogTimestamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          now.time_since_epoch())
+                          .count() %
+                      1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour,
+                local.tm_min, local.tm_sec, int(millis));
+  return text;
 }
 
 // ---- Server audio --------------------------------------------------------

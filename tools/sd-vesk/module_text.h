@@ -32,6 +32,18 @@ std::vector<SpeechPiece> SplitSsml(std::string_view ssml);
 // its letters and reads its digits.
 std::string KeyText(std::string_view key);
 
+// Undoes what speech-dispatcher's symbol pass did to numbers, so that the
+// text preparation reads them as it reads the client's own text. The pass
+// (locale/zh_CN/symbols.dic, or the English names for a client that asked
+// for plain "zh") puts a blank before a decimal point ("25 .5"), names a
+// leading minus ("负 3"), and, by the punctuation level, names or drops
+// signs ("50 百分号 ", "10 冒号 30", "2024 减 05", or "2024 05 01"); the
+// degree sign of "℃" becomes " 度 C". Only these shapes, around digits, are
+// rewritten; a sign the pass dropped outright (a '-' after a Chinese
+// character, a '%' at level none) is not guessed back, except the two
+// separators of a date.
+std::string RestoreServerNumbers(std::string_view text);
+
 // ---- Settings ------------------------------------------------------------
 
 // The server's voice settings, as far as the engine has a use for them.
@@ -41,6 +53,7 @@ struct VoiceSettings {
   // -100..100; the server's default is its loudest.
   int volume = 100;
   std::string synthesisVoice;  // empty: the engine's current voice
+  bool spelling = false;       // spelling_mode: spell everything
 };
 
 // Applies one "key=value" line of a SET block. False (settings unchanged)
@@ -61,11 +74,30 @@ int32_t EngineVolume(int serverValue);
 struct ModuleConfig {
   std::string engine;  // VeskEngine; empty: the installed engine
   bool debug = false;  // Debug
+  // VeskEnglishWords: English words spoken by an English voice (1, the
+  // default) or spelled by the engine (0).
+  bool englishWords = true;
+  // DebugFile; empty: the module's standard error, which the server sends
+  // to its log directory (vesk.log).
+  std::string debugFile;
 };
 
 // Reads the module's configuration file (dotconf syntax: `Name value`, the
 // value optionally quoted, '#' comments). Unknown options are ignored.
 ModuleConfig ParseConfig(std::string_view text);
+
+// ---- Debug log -----------------------------------------------------------
+
+// Texts longer than this are logged by their length only.
+inline constexpr std::size_t kLoggedTextLimit = 300;
+
+// A message text as the debug log shows it: on one line between bars, line
+// breaks as "\\n"; past kLoggedTextLimit bytes only "(N bytes)".
+std::string LoggedText(std::string_view text);
+
+// The time of day to the millisecond, "HH:MM:SS.mmm", that starts every
+// debug line, so that the module's log lines up with the server's.
+std::string LogTimestamp();
 
 // ---- Server audio --------------------------------------------------------
 

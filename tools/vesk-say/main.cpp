@@ -21,6 +21,7 @@
 
 #include "audio_out.h"
 #include "engine_library.h"
+#include "english_words.h"
 #include "host_text.h"
 #include "prepared_stream.h"
 #include "say_tool.h"
@@ -57,6 +58,9 @@ struct Shared {
   int stopSignal = 0;  // the signal that stopped the run, 0 while running
   say::AudioOut* out = nullptr;
   int wakeFd[2] = {-1, -1};  // written when a signal arrives
+  // The running level of the engine's voiced audio, which English words are
+  // brought to; 0 before any.
+  double loudness = 0;
 };
 
 Shared shared;
@@ -66,7 +70,12 @@ int32_t OnPlay(const char16_t*, const int16_t* samples, int32_t byteCount,
   if (samples != nullptr && byteCount >= 2) {
     const std::size_t count = std::size_t(byteCount) / 2;
     const bool written = shared.out->Write(samples, count);
+    const double level = host::VoicedLoudness(samples, count);
     std::lock_guard lock(shared.mutex);
+    if (level > 0) {
+      shared.loudness =
+          shared.loudness > 0 ? 0.9 * shared.loudness + 0.1 * level : level;
+    }
     ++shared.calls;
     shared.samples += count;
     if (!written) shared.writeFailed = true;
@@ -204,6 +213,54 @@ bool ReadHead(int fd, bool regularFile, std::string& head) {
   return true;
 }
 
+// English words: spoken by espeak-ng's English voice unless spelled.
+struct English {
+  bool spell = false;
+  int32_t rate = 50;
+  int32_t pitch = 50;
+  int32_t volume = 50;
+  int32_t sampleRate = 16000;
+};
+
+// Writes one English word's audio, in blocks with a look at a stop between.
+Spoken SpeakEnglish(const std::u16string& word, const English& english) {
+  static const host::EnglishVoice voice;
+  double loudness;
+  {
+    std::lock_guard lock(shared.mutex);
+    loudness = shared.loudness;
+  }
+  const auto samples = voice.Speak(word, {.sampleRate = english.sampleRate,
+                                          .rate = english.rate,
+                                          .pitch = english.pitch,
+                                          .loudness = loudness,
+                                          .volumeGain = english.volume / 50.0});
+  constexpr std::size_t kBlock = 4096;
+  for (std::size_t at = 0; at < samples.size(); at += kBlock) {
+    if (StopSignal() != 0) return Spoken::kInterrupted;
+    const std::size_t count = std::min(kBlock, samples.size() - at);
+    if (!shared.out->Write(samples.data() + at, count)) return Spoken::kFailed;
+    std::lock_guard lock(shared.mutex);
+    shared.samples += count;
+  }
+  return Spoken::kDone;
+}
+
+// Speaks one prepared piece: the engine's stretches with the engine, English
+// words with the English voice.
+Spoken SpeakText(const host::EngineApi& api, const std::u16string& piece,
+                 const English& english) {
+  if (english.spell) return SpeakPiece(api, piece);
+  for (const auto& span : host::SplitEnglishWords(piece)) {
+    const Spoken result = span.english ? SpeakEnglish(span.text, english)
+                          : host::HasContent(span.text)
+                              ? SpeakPiece(api, span.text)
+                              : Spoken::kDone;
+    if (result != Spoken::kDone) return result;
+  }
+  return Spoken::kDone;
+}
+
 struct Input {
   int fd = -1;  // -1: the text is all in head
   std::string head;
@@ -214,7 +271,8 @@ struct Input {
 
 // Decodes, prepares and speaks the input piece by piece.
 Spoken SpeakAll(const host::EngineApi& api, Input& input, say::AudioOut& out,
-                std::size_t pieceLimit, ProgressBar& progress, int sampleRate) {
+                std::size_t pieceLimit, ProgressBar& progress, int sampleRate,
+                const English& english) {
   std::u16string decoded;
   std::u16string prepared;
   bool finished = input.fd < 0;
@@ -240,7 +298,7 @@ Spoken SpeakAll(const host::EngineApi& api, Input& input, say::AudioOut& out,
       const std::u16string piece = prepared.substr(0, length);
       prepared.erase(0, length);
       if (host::HasContent(piece)) {
-        const Spoken result = SpeakPiece(api, piece);
+        const Spoken result = SpeakText(api, piece, english);
         if (result != Spoken::kDone) return result;
         if (!out.AtBreak()) return Spoken::kFailed;
       }
@@ -299,6 +357,7 @@ int main(int argc, char** argv) {
   double splitMinutes = 0;
   bool raw = false;
   bool rawText = false;
+  bool spellEnglish = false;
   int rate = 50;
   int pitch = 50;
   int volume = 50;
@@ -333,6 +392,10 @@ int main(int argc, char** argv) {
   app.add_flag("--raw-text", rawText,
                "Hand the text to the engine as it is, without preparing "
                "numbers, dates, units and symbols for reading");
+  app.add_flag("--spell-english", spellEnglish,
+               "Spell English words letter by letter with the engine instead "
+               "of speaking them with espeak-ng's English voice (acronyms "
+               "such as USB are always spelled)");
   app.add_option("--engine", enginePath,
                  "Engine library, or the directory holding it")
       ->type_name("PATH");
@@ -498,7 +561,12 @@ int main(int argc, char** argv) {
   ProgressBar progress(::isatty(STDERR_FILENO) != 0 && !quiet, input.size);
   const Spoken result = SpeakAll(
       api, input, *out, splitMinutes > 0 ? kSplitPieceLimit : kPieceLimit,
-      progress, sampleRate);
+      progress, sampleRate,
+      English{.spell = spellEnglish,
+              .rate = rate,
+              .pitch = pitch,
+              .volume = volume,
+              .sampleRate = sampleRate});
   progress.End();
   // What is still queued for the device is dropped on a stop; Stop returns
   // once no further callback can come.
