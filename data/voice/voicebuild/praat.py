@@ -70,7 +70,8 @@ def write_tier(path, kind, duration, points):
     Path(path).write_text("\n".join(lines) + "\n", encoding="utf-8")
 
 
-RENDER_COLUMNS = ["source", "output", "start", "end", "pitch", "duration", "floor", "ceiling"]
+RENDER_COLUMNS = ["source", "output", "start", "end", "pitch", "duration", "floor", "ceiling",
+                  "seed"]
 
 
 def render(jobs, work_dir):

@@ -18,6 +18,10 @@ for i to rows
   durationTier$ = Get value: i, "duration"
   floor = Get value: i, "floor"
   ceiling = Get value: i, "ceiling"
+  # Overlap-add draws noise for unvoiced stretches: seeded per unit, so the
+  # same recordings give the same voice on any machine.
+  seed = Get value: i, "seed"
+  random_initializeWithSeedUnsafelyButPredictably (seed)
   sound = Read from file: source$
   part = Extract part: start, end, "rectangular", 1, "no"
   # Pitch analysis needs three periods of the floor inside the part.
@@ -48,3 +52,4 @@ for i to rows
   removeObject: sound, part, manipulation, result
 endfor
 removeObject: jobs
+random_initializeSafelyAndUnpredictably ()

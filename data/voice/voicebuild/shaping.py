@@ -1,6 +1,7 @@
 """Render jobs: which part of a recording to keep, the pitch contour to give
 it and how much to shorten it for running speech."""
 
+import zlib
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -85,4 +86,5 @@ def job(work, name, source, part, st_points, reference_hz, tone, floor, ceiling,
                          duration_tier_points(part, tone, duration_scale))
     return {"source": Path(source).resolve(), "output": (work / f"{name}.wav").resolve(),
             "start": f"{part.start:.4f}", "end": f"{part.end:.4f}",
-            "pitch": pitch, "duration": duration, "floor": floor, "ceiling": ceiling}
+            "pitch": pitch, "duration": duration, "floor": floor, "ceiling": ceiling,
+            "seed": zlib.crc32(name.encode()) % 1000003 + 1}
