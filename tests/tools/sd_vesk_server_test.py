@@ -179,17 +179,24 @@ class PrivateServer:
         self.console.close()
 
 
+def engine_directory(cls, prefix, units):
+    """A scratch root, removed with the test class, holding an engine
+    directory with the library and a marker voice of the given units."""
+    root = tempfile.mkdtemp(prefix=prefix)
+    cls.addClassCleanup(shutil.rmtree, root, ignore_errors=True)
+    engine = os.path.join(root, "engine")
+    os.makedirs(engine)
+    shutil.copy(ENGINE, os.path.join(engine, "libvesksynth.so"))
+    with open(os.path.join(engine, "marker.vl"), "wb") as f:
+        f.write(marker_voice(16000, units, UNIT_SAMPLES))
+    return root, engine
+
+
 class SdVeskServer(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        root = tempfile.mkdtemp(prefix="sd-vesk-server-")
-        cls.addClassCleanup(shutil.rmtree, root, ignore_errors=True)
-        engine = os.path.join(root, "engine")
-        os.makedirs(engine)
-        shutil.copy(ENGINE, os.path.join(engine, "libvesksynth.so"))
-        with open(os.path.join(engine, "marker.vl"), "wb") as f:
-            f.write(marker_voice(16000, [UNIT_A, UNIT_B, UNIT_C, UNIT_PAUSE],
-                                 UNIT_SAMPLES))
+        root, engine = engine_directory(cls, "sd-vesk-server-",
+                                        [UNIT_A, UNIT_B, UNIT_C, UNIT_PAUSE])
         cls.server = PrivateServer(os.path.join(root, "server"), engine)
         cls.capture = Capture(cls.server.path("capture"))
         cls.capture.start()
@@ -353,13 +360,7 @@ class SdVeskNumbers(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        root = tempfile.mkdtemp(prefix="sd-vesk-numbers-")
-        cls.addClassCleanup(shutil.rmtree, root, ignore_errors=True)
-        engine = os.path.join(root, "engine")
-        os.makedirs(engine)
-        shutil.copy(ENGINE, os.path.join(engine, "libvesksynth.so"))
-        with open(os.path.join(engine, "marker.vl"), "wb") as f:
-            f.write(marker_voice(16000, [UNIT_A, UNIT_PAUSE], UNIT_SAMPLES))
+        root, engine = engine_directory(cls, "sd-vesk-numbers-", [UNIT_A, UNIT_PAUSE])
         cls.expected = module_prepares(root, engine, [t for t, _ in NUMBERS])
         cls.server = PrivateServer(os.path.join(root, "server"), engine,
                                    debian=True)
