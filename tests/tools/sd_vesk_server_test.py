@@ -192,19 +192,25 @@ def engine_directory(cls, prefix, units):
     return root, engine
 
 
+def start_server(cls, root, engine, debian=False):
+    """cls.server, a private server with the module, and cls.capture, what
+    it plays; both stopped with the test class."""
+    cls.server = PrivateServer(os.path.join(root, "server"), engine, debian=debian)
+    cls.capture = Capture(cls.server.path("capture"))
+    cls.capture.start()
+    cls.addClassCleanup(cls.capture.stop)
+    cls.addClassCleanup(cls.server.stop)
+    if not cls.server.start():
+        tail = read(cls.server.server_log)[-2000:].decode(errors="replace")
+        raise RuntimeError("speech-dispatcher did not start:\n" + tail)
+
+
 class SdVeskServer(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         root, engine = engine_directory(cls, "sd-vesk-server-",
                                         [UNIT_A, UNIT_B, UNIT_C, UNIT_PAUSE])
-        cls.server = PrivateServer(os.path.join(root, "server"), engine)
-        cls.capture = Capture(cls.server.path("capture"))
-        cls.capture.start()
-        cls.addClassCleanup(cls.capture.stop)
-        cls.addClassCleanup(cls.server.stop)
-        if not cls.server.start():
-            tail = read(cls.server.server_log)[-2000:].decode(errors="replace")
-            raise RuntimeError("speech-dispatcher did not start:\n" + tail)
+        start_server(cls, root, engine)
         cls.env = cls.server.env
         cls.log = cls.server.module_log
         os.environ["SPEECHD_ADDRESS"] = cls.env["SPEECHD_ADDRESS"]
@@ -362,15 +368,7 @@ class SdVeskNumbers(unittest.TestCase):
     def setUpClass(cls):
         root, engine = engine_directory(cls, "sd-vesk-numbers-", [UNIT_A, UNIT_PAUSE])
         cls.expected = module_prepares(root, engine, [t for t, _ in NUMBERS])
-        cls.server = PrivateServer(os.path.join(root, "server"), engine,
-                                   debian=True)
-        cls.capture = Capture(cls.server.path("capture"))
-        cls.capture.start()
-        cls.addClassCleanup(cls.capture.stop)
-        cls.addClassCleanup(cls.server.stop)
-        if not cls.server.start():
-            tail = read(cls.server.server_log)[-2000:].decode(errors="replace")
-            raise RuntimeError("speech-dispatcher did not start:\n" + tail)
+        start_server(cls, root, engine, debian=True)
         os.environ["SPEECHD_ADDRESS"] = cls.server.env["SPEECHD_ADDRESS"]
 
     def prepared_through_server(self, client, level, text):
