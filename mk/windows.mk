@@ -22,7 +22,7 @@ define windows_build
 	  -DCMAKE_BUILD_TYPE=$(WIN_BUILD_TYPE) -DVESK_BUILD_TESTS=OFF \
 	  -DVESK_BUILD_TOOLS=OFF -DVESK_BUILD_WINDOWS_TESTS=ON \
 	  -DVESK_SONIC_SOURCE_DIR=$(WIN_SONIC_DIR) >/dev/null
-	@cmake --build $(1) -j $(WIN_JOBS) --target vesksynth vesk_windows_tests
+	@cmake --build $(1) -j $(WIN_JOBS) --target vesksynth vesk_windows_tests vesk_sapi_tests
 endef
 
 windows-x86: windows-deps

@@ -11,6 +11,10 @@
 # so in a user namespace with a binfmt_misc of its own (Linux 6.7 or later),
 # so that the rest of the machine goes on running 32-bit programs natively.
 # VESK_WINE32_LOADER names the 32-bit Wine loader (/usr/lib/wine/wine).
+#
+# Where a build has VeskSapi.dll, its SAPI 5 client (vesk_sapi_tests) runs
+# last, against the DLL registered with regsvr32 beside the engine and its
+# data (run_sapi_client).
 set -uo pipefail
 
 if [[ ${VESK_WINE32:-} == qemu && -z ${VESK_PRIVATE_BINFMT:-} ]]; then
@@ -347,6 +351,60 @@ compare_with_linux() {
   done
 }
 
+# The SAPI 5 client (vesk_sapi_tests) against VeskSapi.dll registered with
+# regsvr32 from a folder laid out as one architecture's folder of the setup
+# program's: VeskSapi.dll and VeskSynth.dll beside the dictionaries and voices
+# of VESK_TEST_ENGINE_DATA. It is unregistered afterwards, and must leave
+# neither its class nor a voice token in its registry view, so that what
+# comes after finds the registry as Wine made it.
+sapi_clsid='{2D2B22F7-0AE3-4520-8AF1-23E0CD082BBD}'
+sapi_not_run=
+run_sapi_client() {
+  local build=$1 loader=$2 dll=$3
+  local arch=${dll%/*}
+  arch=${arch##*/}
+  local sapi=$build/engine/$arch/VeskSapi.dll
+  local exe=$build/tests-windows/vesk_sapi_tests.exe
+  local folder=$build/tests-windows/sapi-installed
+  local log=$build/tests-windows/sapi-client view=64 windir rc left
+  [[ $arch == x86 ]] && view=32
+  if [[ ! -f $sapi || ! -f $exe ]]; then
+    sapi_not_run+="${sapi_not_run:+; }$arch: $sapi or $exe not built"
+    return
+  fi
+  if ! windir=$(stage_installed "$dll" "$folder"); then
+    sapi_not_run+="${sapi_not_run:+; }$arch: no dictionaries and voice in \$VESK_TEST_ENGINE_DATA"
+    return
+  fi
+  cp "$sapi" "$folder/"
+  timeout --kill-after=10 "${VESK_WINE_TEST_TIMEOUT:-600}" \
+    "$loader" regsvr32 /s "$windir\\VeskSapi.dll" >"$log-register.log" 2>&1
+  rc=$?
+  if [[ $rc -ne 0 ]]; then
+    fail "$sapi: regsvr32 exit code $rc; the SAPI client not run"
+    sed 's/^/    /' "$log-register.log" | head -10
+    return
+  fi
+  VESK_SAPI_DIR=$windir run_program "$exe" "$loader" "$log.log"
+  [[ $loader == "$wine32" ]] && count_x86 "$log.log"
+  # Which of SAPI's paths ran, as the client says.
+  tr -d '\r' <"$log.log" | grep -a '^sapi-client:' | sort -u | sed 's/^/    /'
+  timeout --kill-after=10 "${VESK_WINE_TEST_TIMEOUT:-600}" \
+    "$loader" regsvr32 /s /u "$windir\\VeskSapi.dll" >"$log-unregister.log" 2>&1
+  rc=$?
+  left=$(
+    "$wine64" reg query "HKLM\\SOFTWARE\\Classes\\CLSID\\$sapi_clsid" "/reg:$view" >/dev/null 2>&1 &&
+      echo "the class $sapi_clsid"
+    "$wine64" reg query 'HKLM\SOFTWARE\Microsoft\Speech\Voices\Tokens' "/reg:$view" 2>/dev/null |
+      tr -d '\r' | grep -aio 'Tokens\\Vesk-.*'
+  )
+  if [[ $rc -eq 0 && -z $left ]]; then
+    pass "$sapi: regsvr32 /u removed its class and every voice token from the $view-bit view"
+  else
+    fail "$sapi: regsvr32 /u exit code $rc, left in the $view-bit view: $(echo $left)"
+  fi
+}
+
 [[ $# -gt 0 ]] || set -- "$root/build-win32" "$root/build-win64"
 x86_not_run=
 # The x64 program first: its run names the tests that raise faults.
@@ -395,8 +453,10 @@ for build in "$@"; do
     continue
   fi
   compare_with_linux "$installed_dir" "$dll"
+  run_sapi_client "$build" "$loader" "$dll"
 done
 
+[[ -z $sapi_not_run ]] || echo "run-tests: the SAPI client not run: $sapi_not_run"
 echo "windows: $passed passed, $failed failed"
 # The stage's last line, so that a skipped half is never mistaken for a pass.
 if [[ -n $x86_not_run ]]; then
