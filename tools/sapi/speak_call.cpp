@@ -8,11 +8,12 @@ namespace vesk::sapi {
 
 namespace {
 
-// Screen readers name symbols themselves, as speech-dispatcher does; the
+// Screen readers name symbols themselves, as speech-dispatcher does, and
+// ask for them with SPF_NLP_SPEAK_PUNC where they want the voice to; the
 // marks that are part of how a number is said are read either way.
-textprep::PrepOptions PrepOptions() {
+textprep::PrepOptions PrepOptions(DWORD flags) {
   textprep::PrepOptions options;
-  options.readSymbols = false;
+  options.readSymbols = (flags & SPF_NLP_SPEAK_PUNC) != 0;
   return options;
 }
 
@@ -60,12 +61,12 @@ std::vector<Fragment> ReadFragments(const SPVTEXTFRAG* list) {
 }
 
 SpeakCall::SpeakCall(ISpTTSEngineSite& site, const VoiceInfo& voice,
-                     const SPVTEXTFRAG* list)
+                     DWORD flags, const SPVTEXTFRAG* list)
     : site_(site),
       voice_(voice),
       fragments_(ReadFragments(list)),
       steps_(PlanSteps(fragments_)),
-      prepared_(true, PrepOptions()) {}
+      prepared_(true, PrepOptions(flags)) {}
 
 HRESULT SpeakCall::Run() {
   if (steps_.empty()) return S_OK;

@@ -21,7 +21,8 @@ std::vector<Fragment> ReadFragments(const SPVTEXTFRAG* list);
 
 class SpeakCall {
  public:
-  SpeakCall(ISpTTSEngineSite& site, const VoiceInfo& voice,
+  // flags: the Speak call's SPF_ flags (SPF_NLP_SPEAK_PUNC reads symbols).
+  SpeakCall(ISpTTSEngineSite& site, const VoiceInfo& voice, DWORD flags,
             const SPVTEXTFRAG* list);
 
   HRESULT Run();

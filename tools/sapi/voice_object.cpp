@@ -107,7 +107,7 @@ std::u16string VoiceObject::Voice() {
   return engine.voices.empty() ? std::u16string() : engine.voices[0].name;
 }
 
-HRESULT VoiceObject::Speak(DWORD, REFGUID, const WAVEFORMATEX*,
+HRESULT VoiceObject::Speak(DWORD flags, REFGUID, const WAVEFORMATEX*,
                            const SPVTEXTFRAG* fragments,
                            ISpTTSEngineSite* site) {
   if (site == nullptr) return E_INVALIDARG;
@@ -115,7 +115,7 @@ HRESULT VoiceObject::Speak(DWORD, REFGUID, const WAVEFORMATEX*,
     const StartedEngine& engine = SharedEngine();
     const VoiceInfo* voice = FindVoice(engine, Voice());
     if (voice == nullptr) return E_FAIL;
-    SpeakCall call(*site, *voice, fragments);
+    SpeakCall call(*site, *voice, flags, fragments);
     return call.Run();
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
