@@ -8,8 +8,9 @@
 // this file and its users depend on.
 #pragma once
 
-#include <sapi.h>
 #include <windows.h>
+// sapi.h needs windows.h first.
+#include <sapi.h>
 
 // Real-time requests SAPI makes of a speaking engine (GetActions).
 enum SPVESACTIONS : DWORD {
