@@ -9,6 +9,7 @@
 #pragma once
 
 #include <windows.h>
+// sapi.h needs windows.h first.
 #include <sapi.h>
 
 // Real-time requests SAPI makes of a speaking engine (GetActions).
@@ -41,13 +42,13 @@ ISpTTSEngineSite : public ISpEventSink {
   virtual HRESULT STDMETHODCALLTYPE Write(const void* pBuff, ULONG cb,
                                           ULONG* pcbWritten) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetRate(long* pRateAdjust) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetVolume(USHORT* pusVolume) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetSkipInfo(SPVSKIPTYPE* peType,
+  virtual HRESULT STDMETHODCALLTYPE GetVolume(USHORT * pusVolume) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetSkipInfo(SPVSKIPTYPE * peType,
                                                 long* plNumItems) = 0;
   virtual HRESULT STDMETHODCALLTYPE CompleteSkip(long ulNumSkipped) = 0;
 };
-__CRT_UUID_DECL(ISpTTSEngineSite, 0x9880499b, 0xcce9, 0x11d2, 0xb5, 0x03,
-                0x00, 0xc0, 0x4f, 0x79, 0x73, 0x96)
+__CRT_UUID_DECL(ISpTTSEngineSite, 0x9880499b, 0xcce9, 0x11d2, 0xb5, 0x03, 0x00,
+                0xc0, 0x4f, 0x79, 0x73, 0x96)
 
 // The engine itself, created by SAPI from a voice token's CLSID.
 MIDL_INTERFACE("A74D7C8E-4CC5-4F2F-A6EB-804DEE18500E")
@@ -68,13 +69,22 @@ namespace vesk::sapi {
 
 // The format ids of SAPI's streams (sapi.h names them, sapi.lib defines them).
 inline constexpr GUID kFormatWaveFormatEx = {
-    0xc31adbae, 0x527f, 0x4ff5, {0xa2, 0x30, 0xf6, 0x2b, 0xb6, 0x1f, 0xf7, 0x0c}};
+    0xc31adbae,
+    0x527f,
+    0x4ff5,
+    {0xa2, 0x30, 0xf6, 0x2b, 0xb6, 0x1f, 0xf7, 0x0c}};
 inline constexpr GUID kFormatText = {
-    0x7ceef9f9, 0x3d13, 0x11d2, {0x9e, 0xe7, 0x00, 0xc0, 0x4f, 0x79, 0x73, 0x96}};
+    0x7ceef9f9,
+    0x3d13,
+    0x11d2,
+    {0x9e, 0xe7, 0x00, 0xc0, 0x4f, 0x79, 0x73, 0x96}};
 
 // The COM class of Vesk's SAPI engine, named by every voice token it
 // registers.
 inline constexpr GUID kEngineClassId = {
-    0x2d2b22f7, 0x0ae3, 0x4520, {0x8a, 0xf1, 0x23, 0xe0, 0xcd, 0x08, 0x2b, 0xbd}};
+    0x2d2b22f7,
+    0x0ae3,
+    0x4520,
+    {0x8a, 0xf1, 0x23, 0xe0, 0xcd, 0x08, 0x2b, 0xbd}};
 
 }  // namespace vesk::sapi

@@ -1,0 +1,17 @@
+// This DLL as a COM server: its own file, and the count of live objects and
+// locks that decides whether COM may unload it.
+#pragma once
+
+#include <filesystem>
+
+namespace vesk::sapi {
+
+// The full path of this DLL, and the directory holding it (and the engine).
+std::filesystem::path ModulePath();
+std::filesystem::path ModuleDirectory();
+
+// Every voice object adds itself while it lives.
+void ObjectCreated();
+void ObjectDestroyed();
+
+}  // namespace vesk::sapi
