@@ -388,7 +388,7 @@ run_sapi_client() {
   VESK_SAPI_DIR=$windir run_program "$exe" "$loader" "$log.log"
   [[ $loader == "$wine32" ]] && count_x86 "$log.log"
   # Which of SAPI's paths ran, as the client says.
-  tr -d '\r' <"$log.log" | grep -a '^sapi-client:' | sort -u | sed 's/^/    /'
+  tr -d '\r' <"$log.log" | grep -a '^sapi-client:' | awk '!seen[$0]++' | sed 's/^/    /'
   timeout --kill-after=10 "${VESK_WINE_TEST_TIMEOUT:-600}" \
     "$loader" regsvr32 /s /u "$windir\\VeskSapi.dll" >"$log-unregister.log" 2>&1
   rc=$?

@@ -96,6 +96,10 @@ class FragmentList {
     source_ += text;
     return *this;
   }
+  // Text under another action than SPVA_Speak.
+  FragmentList& Act(SPVACTIONS action, const std::wstring& text) {
+    return Speak(text, NeutralState(action));
+  }
   // The name as it stands in its tag: not NUL-terminated.
   FragmentList& Bookmark(const std::wstring& name) {
     source_ += L"<bookmark mark=\"";
@@ -290,8 +294,9 @@ class SapiEngineTest : public ::testing::Test {
   // An engine whose token could not be set still speaks, with its first
   // voice, which is the first token's: EveryVoiceMakesAnEngineOfItsRate
   // reports that failure, and these tests go on with what it speaks.
-  ComPtr<ISpTTSEngine> NewEngine() {
-    CreatedEngine created = CreateEngineFromToken(token_);
+  ComPtr<ISpTTSEngine> NewEngine(ISpObjectToken* token = nullptr) {
+    CreatedEngine created =
+        CreateEngineFromToken(token != nullptr ? token : token_);
     EXPECT_TRUE(created.engine) << created.failure;
     return created.engine;
   }
@@ -311,9 +316,10 @@ class SapiEngineTest : public ::testing::Test {
     return parts;
   }
   std::vector<int16_t> Expected(std::wstring_view text,
-                                const EngineSettings& settings = {}) {
-    auto audio =
-        ExpectedFragmentAudio(*installed->reference, voice_, text, settings);
+                                const EngineSettings& settings = {},
+                                const std::u16string& voice = {}) {
+    auto audio = ExpectedFragmentAudio(
+        *installed->reference, voice.empty() ? voice_ : voice, text, settings);
     return audio ? *audio : std::vector<int16_t>{};
   }
 
@@ -516,6 +522,23 @@ TEST_F(SapiEngineTest, SilenceIsZeroSamplesOfItsLength) {
                                             silence, Expected(L"明天见。")}));
 }
 
+// Spelt out: each character on its own, unprepared; a section or a tag
+// SAPI did not know says nothing.
+TEST_F(SapiEngineTest, SpellOutSectionsAndUnknownTags) {
+  FragmentList list;
+  list.Speak(L"今天天气很好。")
+      .Act(SPVA_Section, L"第一节")
+      .Act(SPVA_SpellOut, L"明天见")
+      .Act(SPVA_ParseUnknownTag, L"<unknown/>")
+      .Speak(L"明天见。");
+  RecordingSite site;
+  ASSERT_EQ(Speak(list, site), S_OK);
+  const std::vector<int16_t> spelt =
+      installed->reference->Speak(voice_, u"明 天 见", EngineSettings{});
+  EXPECT_SAME_AUDIO(site.Samples(), Joined({Expected(L"今天天气很好。"), spelt,
+                                            Expected(L"明天见。")}));
+}
+
 TEST_F(SapiEngineTest, MarkupTextsNeitherHangNorCrash) {
   const std::wstring texts[] = {
       L"<speak version=\"1.0\"><prosody rate=\"fast\">你好</prosody>"
@@ -558,13 +581,16 @@ TEST_F(SapiEngineTest, AMegabyteOfTextIsAbortedAfterAFewWrites) {
   EXPECT_EQ(site.WritesAfterAbort(), 0u);
 }
 
-// Each engine's first write waits until the other's Speak has asked for
-// actions: both calls are under way at once, whichever came first.
+// Two voices (the first twice where only one is installed), each engine's
+// first write waiting until the other's Speak has asked for actions: both
+// calls are under way at once, whichever came first.
 TEST_F(SapiEngineTest, TwoEnginesOnTwoThreadsTakeTurns) {
   const std::wstring texts[2] = {ManySentences(3),
                                  L"明天见。我们去公园散步吧！"};
-  ComPtr<ISpTTSEngine> engines[2] = {engine_, NewEngine()};
+  const VoiceToken& second = installed->vesk.back();
+  ComPtr<ISpTTSEngine> engines[2] = {engine_, NewEngine(second.token.Get())};
   ASSERT_TRUE(engines[1]);
+  const std::u16string voices[2] = {voice_, U16Of(second.voice)};
   std::unique_ptr<RecordingSite> sites[2];
   std::atomic<bool> finished[2] = {false, false};
   std::atomic<bool> overlapped[2] = {false, false};
@@ -601,7 +627,7 @@ TEST_F(SapiEngineTest, TwoEnginesOnTwoThreadsTakeTurns) {
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(results[i], S_OK);
-    EXPECT_SAME_AUDIO(sites[i]->Samples(), Expected(texts[i]));
+    EXPECT_SAME_AUDIO(sites[i]->Samples(), Expected(texts[i], {}, voices[i]));
   }
   // Each call's writes one unbroken run in the order of all writes.
   const auto a = sites[0]->WriteSequence();
