@@ -1,8 +1,9 @@
 # Windows DLLs for 32-bit and 64-bit x86, cross-built with mingw-w64 from the
 # same sources, tested under Wine, and packaged for people who install them.
 #   make windows        build-win32/engine/x86/VeskSynth.dll and
-#                       build-win64/engine/x64/VeskSynth.dll, with the Windows
-#                       test programs
+#                       build-win64/engine/x64/VeskSynth.dll, with the text
+#                       preparation, the host kit and the Windows test
+#                       programs
 #   make test-windows   export and import checks, then the tests under Wine,
 #                       also of each DLL installed beside the real data
 #   make dist           out/vesk-<version>-windows-{x86,x64}.zip
@@ -16,13 +17,19 @@ WIN_JOBS ?= 2
 windows-deps:
 	@scripts/setup.sh windows
 
+# What a Windows build makes: the engine, the text preparation and host kit
+# its hosts link (tools/ lists the folders Windows has), the SAPI voice, the
+# test programs.
+WIN_TARGETS = vesksynth vesk_textprep vesk_host_kit vesksapi vesk_windows_tests \
+  vesk_sapi_tests
+
 # $(1): build directory, $(2): toolchain
 define windows_build
 	@cmake -S . -B $(1) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/$(2).cmake \
 	  -DCMAKE_BUILD_TYPE=$(WIN_BUILD_TYPE) -DVESK_BUILD_TESTS=OFF \
-	  -DVESK_BUILD_TOOLS=OFF -DVESK_BUILD_WINDOWS_TESTS=ON \
+	  -DVESK_BUILD_TOOLS=ON -DVESK_BUILD_WINDOWS_TESTS=ON \
 	  -DVESK_SONIC_SOURCE_DIR=$(WIN_SONIC_DIR) >/dev/null
-	@cmake --build $(1) -j $(WIN_JOBS) --target vesksynth vesk_windows_tests vesk_sapi_tests
+	@cmake --build $(1) -j $(WIN_JOBS) --target $(WIN_TARGETS)
 endef
 
 windows-x86: windows-deps

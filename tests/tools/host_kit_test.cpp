@@ -64,6 +64,14 @@ TEST(HostKit, EngineDirectoriesDependOnlyOnWhereTheHostIsInstalled) {
   EXPECT_EQ(programs[2], module[2]);  // the install prefix's
 }
 
+// A host that is itself a library finds the engine beside its own file: the
+// kit is linked into this program, so that is the program's directory.
+TEST(HostKit, ALibraryHostFindsTheEngineBesideTheModuleTheKitIsIn) {
+  const auto self = std::filesystem::read_symlink("/proc/self/exe");
+  EXPECT_EQ(host::EngineDirectories(host::HostPlace::kBesideModule),
+            std::vector<std::filesystem::path>{self.parent_path()});
+}
+
 // Text without its line breaks, which the engine does not hear.
 std::u16string Heard(std::u16string text) {
   std::erase(text, u'\n');

@@ -1,6 +1,7 @@
 #include "engine_library.h"
 
-#include <dlfcn.h>
+#include "engine_library_system.h"
+#include "platform/platform.h"
 
 namespace vesk::host {
 
@@ -8,7 +9,7 @@ namespace {
 
 template <typename T>
 bool Resolve(void* handle, const char* name, T& out, std::string& error) {
-  out = reinterpret_cast<T>(::dlsym(handle, name));
+  out = reinterpret_cast<T>(system::FindExport(handle, name));
   if (out == nullptr && error.empty()) error = std::string("no export ") + name;
   return out != nullptr;
 }
@@ -24,41 +25,30 @@ constexpr std::size_t kVoiceNameBuffer = 128;
 }  // namespace
 
 EngineLibrary::EngineLibrary(const std::filesystem::path& path) {
-  handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    const char* message = ::dlerror();
-    error_ = message != nullptr ? message : "cannot load " + path.string();
-    return;
-  }
+  handle_ = system::OpenLibrary(path, error_);
+  if (handle_ == nullptr) return;
 #define VESK_HOST_RESOLVE(verb) \
   Resolve(handle_, VESK_EXPORT_NAME(verb), api_.verb, error_);
   VESK_FOR_EACH_EXPORT(VESK_HOST_RESOLVE)
 #undef VESK_HOST_RESOLVE
   if (!error_.empty()) {
     error_ = path.string() + " is not a Vesk engine: " + error_;
-    ::dlclose(handle_);
+    system::CloseLibrary(handle_);
     handle_ = nullptr;
   }
 }
 
 EngineLibrary::~EngineLibrary() {
-  if (handle_ != nullptr) ::dlclose(handle_);
+  if (handle_ != nullptr) system::CloseLibrary(handle_);
 }
 
-std::vector<std::filesystem::path> EngineDirectories(HostPlace place) {
-  std::vector<std::filesystem::path> out;
-  std::error_code failure;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", failure);
-  if (!failure) {
-    const auto here = self.parent_path();
-    const char* installed = place == HostPlace::kProgram
-                                ? VESK_ENGINE_FROM_PROGRAMS
-                                : VESK_ENGINE_FROM_SPEECH_DISPATCHER_MODULES;
-    out.push_back((here / installed).lexically_normal());
-    out.push_back((here / VESK_ENGINE_FROM_BUILT_HOSTS).lexically_normal());
-  }
-  out.push_back(std::filesystem::path(VESK_INSTALLED_ENGINE_DIR));
-  return out;
+std::optional<std::filesystem::path> OwnModuleDirectory() {
+  // Any address inside the kit names the module it is linked into.
+  static const char kInsideTheKit = 0;
+  const std::optional<std::u16string> file =
+      platform::ModulePathOf(&kInsideTheKit);
+  if (!file) return std::nullopt;
+  return platform::NativePath(*file).parent_path();
 }
 
 std::optional<std::filesystem::path> FindEngine(

@@ -1,5 +1,7 @@
 // What every host shares about the engine: loading it by path and resolving
-// its exports, finding the engine directory, listing voices. A host reaches
+// its exports, finding the engine directory, listing voices. The system's
+// side (loading a library, the engine's file name, where the engine lies) is
+// engine_library_posix.cpp and engine_library_win32.cpp. A host reaches
 // the engine only through these exports, exactly as a screen reader does.
 #pragma once
 
@@ -33,19 +35,24 @@ class EngineLibrary {
   const EngineApi& api() const { return api_; }
 
  private:
-  void* handle_ = nullptr;
+  void* handle_ = nullptr;  // the system's handle of the loaded library
   std::string error_;
   EngineApi api_;
 };
 
-inline constexpr const char* kEngineFileName = "libvesksynth.so";
+// The engine's file name on this system: libvesksynth.so, VeskSynth.dll.
+extern const char* const kEngineFileName;
 
 // Where a host is installed, which decides where the engine directory lies
 // relative to it: programs in bin/, the speech-dispatcher module in
-// lib/speech-dispatcher-modules/.
-enum class HostPlace { kProgram, kSpeechDispatcherModule };
+// lib/speech-dispatcher-modules/, or a host that is itself a library loaded
+// by another program (the SAPI voice) with the engine beside its own file.
+enum class HostPlace { kProgram, kSpeechDispatcherModule, kBesideModule };
 
-// Engine directories to try, in order: the installed layout relative to the
+// Engine directories to try, in order. kBesideModule: the directory of the
+// module (program or library) the host kit is linked into. On Windows, where
+// the engine is installed beside its host, that directory for every place.
+// Elsewhere, for the other places: the installed layout relative to the
 // running executable, the build tree's engine directory (every host is built
 // in tools/<name>/), then the install prefix's. Nothing absolute from the
 // build is kept, so an installed or built tree works wherever it is put.

@@ -7,9 +7,6 @@
 
 namespace vesk::textprep {
 
-// NFKC of part appended to out (part itself when ICU cannot normalise it).
-void AppendNfkc(std::u16string_view part, std::u16string& out);
-
 // NFKC, except for the superscripts ² and ³ (m² must not become m2), the
 // vulgar fractions and the full-width sentence marks (the engine pauses on
 // them as they are, and "1，2" is a list, not one thousand and two); 〇 as

@@ -2,6 +2,7 @@
 
 #include "normalize.h"
 #include "scan.h"
+#include "unicode_services.h"
 
 namespace vesk::textprep {
 

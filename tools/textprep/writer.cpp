@@ -1,10 +1,6 @@
 #include "writer.h"
 
-#include <unicode/locid.h>
-#include <unicode/rbnf.h>
-
-#include <memory>
-
+#include "unicode_services.h"
 #include "vocabulary.h"
 
 namespace vesk::textprep {
@@ -103,22 +99,14 @@ void SayLiang(u16string& reading, bool liangBeforeHundreds) {
 }  // namespace
 
 bool PutCardinal(u16string_view digits, bool liangBeforeHundreds, Writer& w) {
-  thread_local std::unique_ptr<icu::RuleBasedNumberFormat> format = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    auto f = std::make_unique<icu::RuleBasedNumberFormat>(
-        icu::URBNF_SPELLOUT, icu::Locale::getChinese(), status);
-    return U_FAILURE(status) ? nullptr : std::move(f);
-  }();
   digits = StripZeros(digits);
-  if (!format || digits.size() > 18) return false;
+  if (digits.size() > 18) return false;
   int64_t value = 0;
   for (char16_t d : digits) value = value * 10 + (d - u'0');
-  icu::UnicodeString spelled;
-  format->format(value, spelled);
-  u16string reading(reinterpret_cast<const char16_t*>(spelled.getBuffer()),
-                    std::size_t(spelled.length()));
-  SayLiang(reading, liangBeforeHundreds);
-  w.Put(reading);
+  std::optional<u16string> reading = SpellOutChinese(value);
+  if (!reading) return false;
+  SayLiang(*reading, liangBeforeHundreds);
+  w.Put(*reading);
   return true;
 }
 

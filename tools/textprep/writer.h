@@ -52,10 +52,13 @@ int ValueOf(u16string_view digits);
 // A four-digit year of these centuries (19xx, 20xx).
 bool ModernYear(u16string_view digits);
 
-// A cardinal in Chinese words, from ICU's Chinese spell-out, which has the
-// engine's structure, with 两 where people say it: at the head of a 万 or
-// 亿 group (两万), and with liangBeforeHundreds before 百 and 千 (两百,
-// 一千两百). False when it cannot be spelled (more than 18 digits).
+// A cardinal in Chinese words, from the system's Chinese spell-out
+// (unicode_services.h), which has the engine's structure, with 两 where
+// people say it: at the head of a 万 or 亿 group (两万), and with
+// liangBeforeHundreds before 百 and 千 (两百, 一千两百). False when it
+// cannot be spelled (more than 18 digits, or no spell-out on this system):
+// a plain integer then stays digits for the engine, a long grouped number
+// is read digit by digit.
 bool PutCardinal(u16string_view digits, bool liangBeforeHundreds, Writer& w);
 
 // Whether a plain integer has a 2 that people say 两: before 百 or 千.
