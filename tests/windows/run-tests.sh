@@ -359,6 +359,18 @@ compare_with_linux() {
 # comes after finds the registry as Wine made it.
 sapi_clsid='{2D2B22F7-0AE3-4520-8AF1-23E0CD082BBD}'
 sapi_not_run=
+
+# The client program of one architecture against the registered engine in
+# WINDIR (as Wine names it), which also suits a folder the setup program
+# installed: its PASS or FAIL line, its x86 tests counted, and the lines
+# saying which of SAPI's paths ran.
+sapi_client_program() {
+  local exe=$1 loader=$2 windir=$3 log=$4
+  VESK_SAPI_DIR=$windir run_program "$exe" "$loader" "$log"
+  [[ $loader == "$wine32" ]] && count_x86 "$log"
+  tr -d '\r' <"$log" | grep -a '^sapi-client:' | awk '!seen[$0]++' | sed 's/^/    /'
+}
+
 run_sapi_client() {
   local build=$1 loader=$2 dll=$3
   local arch=${dll%/*}
@@ -385,10 +397,7 @@ run_sapi_client() {
     sed 's/^/    /' "$log-register.log" | head -10
     return
   fi
-  VESK_SAPI_DIR=$windir run_program "$exe" "$loader" "$log.log"
-  [[ $loader == "$wine32" ]] && count_x86 "$log.log"
-  # Which of SAPI's paths ran, as the client says.
-  tr -d '\r' <"$log.log" | grep -a '^sapi-client:' | awk '!seen[$0]++' | sed 's/^/    /'
+  sapi_client_program "$exe" "$loader" "$windir" "$log.log"
   timeout --kill-after=10 "${VESK_WINE_TEST_TIMEOUT:-600}" \
     "$loader" regsvr32 /s /u "$windir\\VeskSapi.dll" >"$log-unregister.log" 2>&1
   rc=$?
