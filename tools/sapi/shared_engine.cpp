@@ -6,7 +6,6 @@
 #include <deque>
 #include <mutex>
 
-
 namespace vesk::sapi {
 
 namespace {
