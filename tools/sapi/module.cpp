@@ -72,8 +72,6 @@ std::filesystem::path ModulePath() {
   }
 }
 
-std::filesystem::path ModuleDirectory() { return ModulePath().parent_path(); }
-
 void ObjectCreated() { ++liveObjects; }
 void ObjectDestroyed() { --liveObjects; }
 

@@ -6,9 +6,8 @@
 
 namespace vesk::sapi {
 
-// The full path of this DLL, and the directory holding it (and the engine).
+// The full path of this DLL, which COM loads it by.
 std::filesystem::path ModulePath();
-std::filesystem::path ModuleDirectory();
 
 // Every voice object adds itself while it lives.
 void ObjectCreated();

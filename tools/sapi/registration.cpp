@@ -210,7 +210,9 @@ std::wstring VoiceOfTokenId(const std::wstring& tokenId) {
     root = HKEY_CURRENT_USER;
     path = tokenId.substr(kUser.size());
   } else {
-    return {};
+    // Wine's tokens are named by their key below the voice tokens alone.
+    root = HKEY_LOCAL_MACHINE;
+    path = std::wstring(kTokensKey) + L"\\" + tokenId;
   }
   const Key key = Open(root, path, KEY_READ);
   return key ? GetString(key, kVoiceValue).value_or(L"") : L"";

@@ -32,7 +32,8 @@ HRESULT RegisterServer(const std::filesystem::path& dll);
 HRESULT UnregisterServer();
 
 // The VeskVoice value of the token whose id (a full registry path, as
-// SAPI gives it) is tokenId, read straight from the registry.
+// SAPI gives it, or a key below the voice tokens) is tokenId, read straight
+// from the registry.
 std::wstring VoiceOfTokenId(const std::wstring& tokenId);
 
 }  // namespace vesk::sapi

@@ -6,8 +6,6 @@
 #include <deque>
 #include <mutex>
 
-#include "module.h"
-
 namespace vesk::sapi {
 
 namespace {
@@ -118,8 +116,11 @@ StartedEngine Start() {
   StartedEngine started;
   // Never unloaded: the engine's threads and this DLL's callback live as
   // long as the process.
-  const auto path = ModuleDirectory() / host::kEngineFileName;
-  auto* library = new host::EngineLibrary(path);
+  const auto path = host::FindEngine(
+      "", host::EngineDirectories(host::HostPlace::kBesideModule),
+      started.error);
+  if (!path) return started;
+  auto* library = new host::EngineLibrary(*path);
   if (!library->ok()) {
     started.error = library->error();
     return started;
@@ -127,7 +128,7 @@ StartedEngine Start() {
   loaded = true;
   const host::EngineApi& api = library->api();
   if (!api.Initialize(nullptr)) {
-    started.error = "the engine found no voice beside " + path.string();
+    started.error = "the engine found no voice beside " + path->string();
     return started;
   }
   api.SetPlayCallback(&OnAudio);
