@@ -96,13 +96,13 @@ ReferenceEngine::ReferenceEngine(const std::filesystem::path& installed) {
         name == L"phrases.txt" || path.extension() == L".vl") {
       std::filesystem::copy_file(path, folder_.path() / path.filename(), code);
       if (code) {
-        error_ = "cannot copy " + path.string() + ": " + code.message();
+        error_ = "cannot copy " + U8(path.u16string()) + ": " + code.message();
         return;
       }
     }
   }
   if (code) {
-    error_ = "cannot list " + installed.string() + ": " + code.message();
+    error_ = "cannot list " + U8(installed.u16string()) + ": " + code.message();
     return;
   }
   library_ = std::make_unique<HostLibrary>(folder_.path() / L"VeskSynth.dll",

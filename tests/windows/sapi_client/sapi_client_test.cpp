@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -228,7 +230,8 @@ TEST(SapiVoices, VeskVoicesAreFoundThroughTokenEnumeration) {
   // One token per voice beside the engine, each naming its voice and
   // Vesk's engine class.
   const std::vector<std::wstring> stems = VoiceStems(installed->directory);
-  ASSERT_FALSE(stems.empty()) << "no *.vl in " << installed->directory;
+  ASSERT_FALSE(stems.empty())
+      << "no *.vl in " << Narrow(installed->directory.wstring());
   ASSERT_EQ(installed->vesk.size(), stems.size());
   for (std::size_t i = 0; i < stems.size(); ++i) {
     const VoiceToken& token = installed->vesk[i];
@@ -669,12 +672,19 @@ TEST_F(SapiEngineTest, SkipForwardOneSentenceIsHonoured) {
 
 // --- The program ---
 
-std::filesystem::path EngineDirectory(int argc, char** argv) {
-  const std::string flag = "--engine-dir=";
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg.rfind(flag, 0) == 0) return arg.substr(flag.size());
+// The command line read as Windows holds it, in UTF-16: a folder's name
+// may lie outside the ANSI code page argv is given in.
+std::filesystem::path EngineDirectory() {
+  const std::wstring flag = L"--engine-dir=";
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::wstring given;
+  for (int i = 1; args != nullptr && i < count; ++i) {
+    const std::wstring arg = args[i];
+    if (arg.rfind(flag, 0) == 0) given = arg.substr(flag.size());
   }
+  LocalFree(args);
+  if (!given.empty()) return given;
   wchar_t value[MAX_PATH];
   const DWORD length =
       GetEnvironmentVariableW(L"VESK_SAPI_DIR", value, MAX_PATH);
@@ -690,8 +700,8 @@ int RunSapiClientTests(int argc, char** argv) {
   int status;
   {
     Installed state;
-    state.directory = EngineDirectory(argc, argv);
-    Say("engine directory " + state.directory.string());
+    state.directory = EngineDirectory();
+    Say("engine directory " + Narrow(state.directory.wstring()));
     state.enumeration = EnumerateVoices();
     for (const VoiceToken& token : state.enumeration.tokens) {
       if (IsVeskVoice(token)) state.vesk.push_back(token);
