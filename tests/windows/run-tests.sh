@@ -11,6 +11,9 @@
 # so in a user namespace with a binfmt_misc of its own (Linux 6.7 or later),
 # so that the rest of the machine goes on running 32-bit programs natively.
 # VESK_WINE32_LOADER names the 32-bit Wine loader (/usr/lib/wine/wine).
+# VESK_TEST_INSTALLER names the setup program to install and uninstall
+# (tests/windows/installer-test.sh), VESK_TEST_INSTALLER_STAGE the folder it
+# was made from.
 set -uo pipefail
 
 if [[ ${VESK_WINE32:-} == qemu && -z ${VESK_PRIVATE_BINFMT:-} ]]; then
@@ -18,6 +21,7 @@ if [[ ${VESK_WINE32:-} == qemu && -z ${VESK_PRIVATE_BINFMT:-} ]]; then
 fi
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/tests/windows/installer-test.sh"
 export WINEDEBUG=-all
 export WINEPREFIX=${VESK_WINEPREFIX:-$root/build-win64/wine-prefix}
 # No Mono or Gecko installers: nothing here needs them.
@@ -396,6 +400,16 @@ for build in "$@"; do
   fi
   compare_with_linux "$installed_dir" "$dll"
 done
+
+# The setup program is 32-bit code: it runs where the x86 tests run.
+if [[ -n ${VESK_TEST_INSTALLER:-} ]]; then
+  if [[ $i386_mode == none ]]; then
+    echo "run-tests: the setup program not run: it is x86 code, and $i386_reason"
+    x86_not_run=$i386_reason
+  else
+    run_installer_tests "$VESK_TEST_INSTALLER" "${VESK_TEST_INSTALLER_STAGE:-}"
+  fi
+fi
 
 echo "windows: $passed passed, $failed failed"
 # The stage's last line, so that a skipped half is never mistaken for a pass.
