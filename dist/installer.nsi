@@ -18,10 +18,12 @@
 Unicode true
 ManifestSupportedOS all
 RequestExecutionLevel admin
+; The x64 copies of the dictionaries and voices cost nothing: makensis stores
+; identical files once. Solid LZMA with a 32 MB dictionary makes the rest half
+; a per cent smaller than the default 8 MB; a larger one gains nothing more
+; and only costs the installer memory.
 SetCompressor /SOLID /FINAL lzma
-; One dictionary larger than a whole architecture's files, so that the second
-; copy of every voice and dictionary is found in the first and costs little.
-SetCompressorDictSize 128
+SetCompressorDictSize 32
 
 !include LogicLib.nsh
 !include x64.nsh
