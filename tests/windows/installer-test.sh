@@ -1,10 +1,12 @@
+# shellcheck shell=bash disable=SC2154  # wine64, wine32, i386_mode: run-tests.sh
 # The setup program under Wine, sourced by run-tests.sh, whose prefix,
 # loaders, pass and fail it uses:
 #   run_installer_tests SETUP.EXE STAGE
 # STAGE is the folder the setup program was made from (mk/installer.mk): the
 # installed tree must equal it. Each case installs silently, checks the files,
 # the SAPI registration in both registry views and the Apps entry, then
-# uninstalls silently and checks that nothing it made is left.
+# uninstalls silently and checks that nothing it made is left. The last case
+# is 32-bit Windows, a 32-bit Wine prefix of its own: the x86 engine only.
 #
 # The setup program is 32-bit code: it runs where 32-bit Wine runs. Registry
 # views are read with reg.exe's /reg:32 and /reg:64 (Wine 8.0 honours both)
@@ -16,6 +18,8 @@ installer_apps_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ves
 installer_tokens_key='HKLM\SOFTWARE\Microsoft\Speech\Voices\Tokens'
 installer_clsid_key="HKLM\\SOFTWARE\\Classes\\CLSID\\$installer_clsid"
 installer_work=
+# The case's Windows: "64" (both registry views, both engines) or "32".
+installer_windows=64
 
 # The Unix path of a path on Wine's C: drive.
 unix_path_of() {
@@ -23,12 +27,20 @@ unix_path_of() {
   echo "$WINEPREFIX/drive_c${rest//\\//}"
 }
 
+# The registry views of the case's Windows.
+installer_views() { if [[ $installer_windows == 64 ]]; then echo 32 64; else echo 32; fi; }
+
 # A key and its subkeys in one registry view (32 or 64), as `reg export`
-# writes them, in UTF-8 with LF; fails when the key is not there.
+# writes them, in UTF-8 with LF; fails when the key is not there. 32-bit
+# Windows has one view.
 reg_export() {
   local key=$1 view=$2 file=$installer_work/export.reg
   rm -f "$file"
-  "$wine64" reg export "$key" "$(windows_path "$file")" "/reg:$view" /y >/dev/null 2>&1 || return 1
+  if [[ $installer_windows == 64 ]]; then
+    "$wine64" reg export "$key" "$(windows_path "$file")" "/reg:$view" /y
+  else
+    "$wine32" reg export "$key" "$(windows_path "$file")" /y
+  fi >/dev/null 2>&1 || return 1
   iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xef\xbb\xbf//'
 }
 
@@ -41,7 +53,7 @@ reg_lines() {
 # both views, as one text.
 registry_state() {
   local view key
-  for view in 32 64; do
+  for view in $(installer_views); do
     for key in "$installer_clsid_key" "$installer_tokens_key" "$installer_apps_key"; do
       echo "## $key /reg:$view"
       reg_export "$key" "$view" || echo "(absent)"
@@ -58,10 +70,13 @@ wait_for_wine() {
   timeout --kill-after=10 "${VESK_WINE_TEST_TIMEOUT:-600}" /usr/lib/wine/wineserver64 -w
 }
 
-# Installed tree equals the stage, byte for byte, with uninstall.exe beside it.
+# Installed tree equals the stage, byte for byte, with uninstall.exe beside it
+# (and without x64\ on 32-bit Windows).
 check_installed_files() {
-  local dir=$1 stage=$2 label=$3 expected actual f bad=0
-  expected=$( (cd "$stage" && find . -type f ! -name files.nsh; echo ./uninstall.exe) | sort)
+  local dir=$1 stage=$2 label=$3 expected actual f bad=0 left_out=()
+  [[ $installer_windows == 64 ]] || left_out=(! -path './x64/*')
+  expected=$( (cd "$stage" && find . -type f ! -name files.nsh "${left_out[@]}"
+    echo ./uninstall.exe) | sort)
   actual=$(cd "$dir" && find . -type f | sort)
   if [[ $expected != "$actual" ]]; then
     fail "$label: the installed files differ from the staged ones:"
@@ -79,7 +94,7 @@ check_installed_files() {
 # The class and one token per voice in one view, pointing at that view's DLL.
 check_registration() {
   local windir=$1 view=$2 arch=$3 stage=$4 label=$5
-  local have expected=() line missing=() voice stem name gender key
+  local have expected=() line missing=() voice stem name gender key voices=0
   have=$( { reg_export "$installer_clsid_key" "$view"; reg_export "$installer_tokens_key" "$view"; } | reg_lines)
   key="[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\$installer_clsid]"
   expected+=("$key @=\"Vesk\"")
@@ -87,6 +102,7 @@ check_registration() {
   expected+=("$key @=\"$(reg_escaped "$windir\\$arch\\VeskSapi.dll")\"" "$key \"ThreadingModel\"=\"Both\"")
   for voice in "$stage/$arch"/*.vl; do
     stem=$(basename "$voice" .vl)
+    voices=$((voices + 1))
     name="Vesk $stem"
     key="[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens\\Vesk-$stem]"
     expected+=("$key @=\"$name\"" "$key \"804\"=\"$name\"" "$key \"CLSID\"=\"$installer_clsid\""
@@ -103,21 +119,25 @@ check_registration() {
     grep -qxF -- "$line" <<<"$have" || missing+=("$line")
   done
   if ((${#missing[@]} == 0)); then
-    pass "$label: $arch engine registered in the ${view}-bit view: class, $(ls "$stage/$arch"/*.vl | wc -l) voice token(s), ${#expected[@]} values"
+    local where="the ${view}-bit view"
+    [[ $installer_windows == 64 ]] || where="the registry of 32-bit Windows"
+    pass "$label: $arch engine registered in $where: class, $voices voice token(s), ${#expected[@]} values"
   else
     fail "$label: missing in the ${view}-bit view:"
     printf '    %s\n' "${missing[@]}"
   fi
 }
 
-# The Apps entry, in the 64-bit view only.
+# The Apps entry, in the 64-bit view only (32-bit Windows has one view).
 check_apps_entry() {
   local windir=$1 dir=$2 version=$3 label=$4
   local have line missing=() key="[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vesk]"
   local -a expected
   local uninstaller
   uninstaller=$(reg_escaped "\"$windir\\uninstall.exe\"")
-  have=$(reg_export "$installer_apps_key" 64 | reg_lines)
+  local view=64
+  [[ $installer_windows == 64 ]] || view=32
+  have=$(reg_export "$installer_apps_key" $view | reg_lines)
   expected=("$key \"DisplayName\"=\"Vesk $version\"" "$key \"DisplayVersion\"=\"$version\""
     "$key \"Publisher\"=\"Vesk developers\"" "$key \"InstallLocation\"=\"$(reg_escaped "$windir")\""
     "$key \"UninstallString\"=\"$uninstaller\"" "$key \"QuietUninstallString\"=\"$uninstaller /S\""
@@ -133,11 +153,11 @@ check_apps_entry() {
   if [[ -z $size ]] || (((16#$size) * 1024 > bytes + 1024 * files || (16#$size + files) * 1024 < bytes)); then
     missing+=("EstimatedSize about $((bytes / 1024)) (KB), seen: ${size:-none}")
   fi
-  if reg_export "$installer_apps_key" 32 >/dev/null; then
+  if [[ $installer_windows == 64 ]] && reg_export "$installer_apps_key" 32 >/dev/null; then
     missing+=("(the entry is in the 32-bit view too)")
   fi
   if ((${#missing[@]} == 0)); then
-    pass "$label: the Apps entry in the 64-bit view, ${#expected[@]} values and EstimatedSize $((16#$size)) KB"
+    pass "$label: the Apps entry in the ${view}-bit view, ${#expected[@]} values and EstimatedSize $((16#$size)) KB"
   else
     fail "$label: Apps entry wrong or missing:"
     printf '    %s\n' "${missing[@]}"
@@ -153,6 +173,7 @@ installer_case() {
   version=$(basename "$setup" | sed -nE 's/^vesk-(.*)-setup\.exe$/\1/p')
   label="setup into $windir"
   [[ $default -eq 1 ]] && label="setup into the default $windir"
+  [[ $installer_windows == 64 ]] || label="$label on 32-bit Windows"
   # A folder or registration left by an earlier, broken run would hide what
   # this one leaves.
   if [[ -e $dir ]]; then
@@ -177,7 +198,7 @@ installer_case() {
   pass "$label: silent setup finished with exit code 0"
   check_installed_files "$dir" "$stage" "$label"
   check_registration "$windir" 32 x86 "$stage" "$label"
-  check_registration "$windir" 64 x64 "$stage" "$label"
+  [[ $installer_windows == 32 ]] || check_registration "$windir" 64 x64 "$stage" "$label"
   check_apps_entry "$windir" "$dir" "$version" "$label"
 
   # As Windows' Apps list runs it: QuietUninstallString.
@@ -202,7 +223,9 @@ installer_case() {
   fi
   after=$(registry_state)
   if [[ $before == "$after" ]]; then
-    pass "$label: the class, the voice tokens and the Apps entry are gone from both registry views"
+    local where="both registry views"
+    [[ $installer_windows == 64 ]] || where="the registry"
+    pass "$label: the class, the voice tokens and the Apps entry are gone from $where"
   else
     fail "$label: the registry differs from before the install:"
     diff <(echo "$before") <(echo "$after") | head -40 | sed 's/^/    /'
@@ -217,7 +240,30 @@ run_installer_tests() {
   fi
   installer_work=$(dirname "$setup")/installer-test
   rm -rf "$installer_work" && mkdir -p "$installer_work"
+  installer_windows=64
   installer_case "$setup" "$stage" 'C:\Program Files\Vesk' 1
   # A folder with a blank and Chinese characters, chosen with /D=.
   installer_case "$setup" "$stage" 'C:\Program Files\语音 Vesk' 0
+
+  # 32-bit Windows: a 32-bit prefix, made once and kept beside the other.
+  if [[ $i386_mode != native ]]; then
+    echo "run-tests: setup on 32-bit Windows left out under qemu-i386: it needs a 32-bit Wine prefix of its own, made and run by 32-bit Wine alone"
+    return
+  fi
+  local prefix64=$WINEPREFIX
+  WINEPREFIX=$(dirname "$prefix64")/wine-prefix-win32
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    echo "run-tests: creating the 32-bit Wine prefix $WINEPREFIX (once)"
+    rm -rf "$WINEPREFIX"
+    WINEARCH=win32 "$wine32" wineboot -i >/dev/null 2>&1
+    wait_for_wine
+  fi
+  if [[ -f $WINEPREFIX/system.reg ]]; then
+    installer_windows=32
+    installer_case "$setup" "$stage" 'C:\Program Files\Vesk' 1
+    installer_windows=64
+  else
+    fail "cannot create the 32-bit Wine prefix $WINEPREFIX"
+  fi
+  WINEPREFIX=$prefix64
 }
