@@ -20,13 +20,15 @@ installer: windows data voice
 
 # Without rebuilding the DLLs or the data.
 installer-only:
-	@set -e; stage=$(INSTALLER_STAGE); rm -rf $$stage; mkdir -p $$stage; \
+	@set -e; stage=$(INSTALLER_STAGE); \
+	for dll in build-win32/engine/x86/VeskSynth.dll build-win64/engine/x64/VeskSynth.dll \
+	  $(WIN_SAPI_X86) $(WIN_SAPI_X64); do \
+	  [ -f $$dll ] || { echo "installer: $$dll is missing (make windows builds it)" >&2; exit 1; }; \
+	done; \
+	rm -rf $$stage; mkdir -p $$stage; \
 	for pair in x86:build-win32:i686:$(WIN_SAPI_X86) x64:build-win64:x86_64:$(WIN_SAPI_X64); do \
 	  arch=$${pair%%:*}; rest=$${pair#*:}; build=$${rest%%:*}; rest=$${rest#*:}; \
 	  triplet=$${rest%%:*}; sapi=$${rest#*:}; \
-	  for dll in $$build/engine/$$arch/VeskSynth.dll $$sapi; do \
-	    [ -f $$dll ] || { echo "installer: $$dll is missing (make windows builds it)" >&2; exit 1; }; \
-	  done; \
 	  mkdir -p $$stage/$$arch; \
 	  $$triplet-w64-mingw32-strip -o $$stage/$$arch/VeskSynth.dll $$build/engine/$$arch/VeskSynth.dll; \
 	  $$triplet-w64-mingw32-strip -o $$stage/$$arch/VeskSapi.dll $$sapi; \
