@@ -1,12 +1,14 @@
 # shellcheck shell=bash disable=SC2154  # wine64, wine32, i386_mode: run-tests.sh
 # The setup program under Wine, sourced by run-tests.sh, whose prefix,
 # loaders, pass and fail it uses:
-#   run_installer_tests SETUP.EXE STAGE
+#   run_installer_tests SETUP.EXE STAGE FAILING.DLL
 # STAGE is the folder the setup program was made from (mk/installer.mk): the
 # installed tree must equal it. Each case installs silently, checks the files,
 # the SAPI registration in both registry views and the Apps entry, then
-# uninstalls silently and checks that nothing it made is left. The last case
-# is 32-bit Windows, a 32-bit Wine prefix of its own: the x86 engine only.
+# uninstalls silently and checks that nothing it made is left. A setup
+# program made from the same stage with FAILING.DLL as its x64 VeskSapi.dll
+# must roll back. The last case is 32-bit Windows, a 32-bit Wine prefix of its
+# own: the x86 engine only.
 #
 # The setup program is 32-bit code: it runs where 32-bit Wine runs. Registry
 # views are read with reg.exe's /reg:32 and /reg:64 (Wine 8.0 honours both)
@@ -232,8 +234,44 @@ installer_case() {
   fi
 }
 
+# A setup program whose x64 registration fails stops with exit code 2 and
+# leaves nothing behind, the x86 engine it registered first included.
+installer_rollback_case() {
+  local stage=$1 failing=$2 version=$3 windir='C:\Program Files\Vesk'
+  local small=$installer_work/rollback-stage setup=$installer_work/rollback-setup.exe
+  local dir label="setup whose x64 registration fails" before after rc f
+  dir=$(unix_path_of "$windir")
+  if [[ ! -f $failing ]]; then
+    fail "$label: no $failing (make windows builds it)"
+    return
+  fi
+  # The data's contents do not matter here: emptied, the program is made at once.
+  rm -rf "$small" && cp -r "$stage" "$small"
+  for f in "$small"/x86/*.vl "$small"/x64/*.vl "$small"/x*/p*.txt; do : >"$f"; done
+  cp "$failing" "$small/x64/VeskSapi.dll"
+  if ! LC_ALL=C.UTF-8 makensis -V1 -INPUTCHARSET UTF8 "-DVESK_VERSION=$version" \
+    "-DVESK_STAGE=$small" "-DVESK_OUTFILE=$setup" "$root/dist/installer.nsi" >"$installer_work/makensis.log" 2>&1; then
+    fail "$label: makensis failed: $(tail -n 3 "$installer_work/makensis.log" | tr '\n' ' ')"
+    return
+  fi
+  before=$(registry_state)
+  LC_ALL=C.UTF-8 timeout --kill-after=10 "${VESK_WINE_TEST_TIMEOUT:-600}" \
+    "$wine32" "$setup" /S >"$installer_work/setup.log" 2>&1
+  rc=$?
+  wait_for_wine
+  after=$(registry_state)
+  if [[ $rc -eq 2 && ! -e $dir && $before == "$after" ]]; then
+    pass "$label: stopped with exit code 2, rolled back: no folder, the registry as before"
+  else
+    fail "$label: exit code $rc (2 expected)$([[ -e $dir ]] && echo ", $dir left")"
+    [[ $before == "$after" ]] ||
+      diff <(echo "$before") <(echo "$after") | head -20 | sed 's/^/    /'
+    rm -rf "$dir"
+  fi
+}
+
 run_installer_tests() {
-  local setup=$1 stage=$2
+  local setup=$1 stage=$2 failing=$3 version
   if [[ ! -f $setup || ! -d $stage ]]; then
     fail "setup program: $setup or its stage $stage missing (make installer)"
     return
@@ -244,6 +282,8 @@ run_installer_tests() {
   installer_case "$setup" "$stage" 'C:\Program Files\Vesk' 1
   # A folder with a blank and Chinese characters, chosen with /D=.
   installer_case "$setup" "$stage" 'C:\Program Files\语音 Vesk' 0
+  version=$(basename "$setup" | sed -nE 's/^vesk-(.*)-setup\.exe$/\1/p')
+  installer_rollback_case "$stage" "$failing" "$version"
 
   # 32-bit Windows: a 32-bit prefix, made once and kept beside the other.
   if [[ $i386_mode != native ]]; then

@@ -407,7 +407,8 @@ if [[ -n ${VESK_TEST_INSTALLER:-} ]]; then
     echo "run-tests: the setup program not run: it is x86 code, and $i386_reason"
     x86_not_run=$i386_reason
   else
-    run_installer_tests "$VESK_TEST_INSTALLER" "${VESK_TEST_INSTALLER_STAGE:-}"
+    run_installer_tests "$VESK_TEST_INSTALLER" "${VESK_TEST_INSTALLER_STAGE:-}" \
+      "$root/build-win64/tests-windows/VeskSapi-failing.dll"
   fi
 fi
 
