@@ -57,8 +57,9 @@ UninstPage instfiles
 !macro VeskInstallFile ARCH NAME
   File "${VESK_STAGE}/${ARCH}/${NAME}"
 !macroend
+; A DLL a running program holds goes when Windows restarts.
 !macro VeskDeleteFile ARCH NAME
-  Delete "$INSTDIR\${ARCH}\${NAME}"
+  Delete /REBOOTOK "$INSTDIR\${ARCH}\${NAME}"
 !macroend
 ; The token the SAPI DLL writes for a voice; removed by hand only when
 ; DllUnregisterServer could not run.
@@ -116,7 +117,7 @@ Function ${UN}VeskRemoveArch
   ${Else}
     !insertmacro VeskForEachArchFile VeskDeleteFile x86
   ${EndIf}
-  RMDir "$INSTDIR\$1"
+  RMDir /REBOOTOK "$INSTDIR\$1"
   Pop $0
   Pop $1
 FunctionEnd
@@ -137,7 +138,7 @@ Function ${UN}VeskRemoveAll
   Delete "$INSTDIR\copyright"
   Delete "$INSTDIR\uninstall.exe"
   DeleteRegKey HKLM "${VESK_UNINSTALL_KEY}"
-  RMDir "$INSTDIR"
+  RMDir /REBOOTOK "$INSTDIR"
 FunctionEnd
 !macroend
 !insertmacro VeskRemoveArchFunction ""
@@ -210,4 +211,7 @@ FunctionEnd
 
 Section "Uninstall"
   Call un.VeskRemoveAll
+  ; A screen reader speaking with Vesk holds its DLLs until it stops.
+  IfRebootFlag 0 +2
+    MessageBox MB_OK|MB_ICONINFORMATION "Some of Vesk's files were in use. Windows removes them when it restarts." /SD IDOK
 SectionEnd
