@@ -164,6 +164,12 @@ Function .onInit
   ${If} ${RunningX64}
     SetRegView 64
   ${EndIf}
+  ; A new version goes where the last one is, unless /D= names a folder.
+  ReadRegStr $0 HKLM "${VESK_UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+  ${AndIf} $INSTDIR == "$PROGRAMFILES64\Vesk"
+    StrCpy $INSTDIR $0
+  ${EndIf}
 FunctionEnd
 
 Section "Vesk"
