@@ -5,7 +5,9 @@
 #                       preparation, the host kit and the Windows test
 #                       programs
 #   make test-windows   export and import checks, then the tests under Wine,
-#                       also of each DLL installed beside the real data
+#                       also of each DLL installed beside the real data, and
+#                       the setup program (mk/installer.mk) installed and
+#                       uninstalled
 #   make dist           out/vesk-<version>-windows-{x86,x64}.zip
 WIN_VERSION := $(shell sed -n 's/^project.vesk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 WIN_SONIC_DIR = $(shell scripts/fetch-sonic-source.sh)
@@ -41,13 +43,16 @@ windows-x64: windows-deps
 windows: windows-x86 windows-x64
 
 # The data as well: each DLL is also tested as installed, beside the real
-# dictionaries and the default voice.
-test-windows: windows data voice
-	@VESK_TEST_ENGINE_DATA=$(BUILD)/engine tests/windows/run-tests.sh build-win32 build-win64
+# dictionaries and the default voice; and the setup program.
+WIN_TEST_ENV = VESK_TEST_ENGINE_DATA=$(BUILD)/engine \
+  VESK_TEST_INSTALLER=$(abspath $(INSTALLER)) VESK_TEST_INSTALLER_STAGE=$(abspath $(INSTALLER_STAGE))
+
+test-windows: windows data voice installer
+	@$(WIN_TEST_ENV) tests/windows/run-tests.sh build-win32 build-win64
 
 # Without rebuilding, for a quick second run.
 test-windows-only:
-	@VESK_TEST_ENGINE_DATA=$(BUILD)/engine tests/windows/run-tests.sh build-win32 build-win64
+	@$(WIN_TEST_ENV) tests/windows/run-tests.sh build-win32 build-win64
 
 # One zip per architecture: a folder holding the DLL with its dictionaries and
 # every voice built, as a host loads them, and a README for the installer.

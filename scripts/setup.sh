@@ -3,8 +3,8 @@
 # asks apt-get only for packages that are missing.
 #   scripts/setup.sh            build and tests; data and demo
 #   scripts/setup.sh fuzz       clang and its runtimes, for the fuzz targets
-#   scripts/setup.sh windows    the Windows cross-compilers and Wine; then,
-#                               optionally, the 32-bit Wine runtime
+#   scripts/setup.sh windows    the Windows cross-compilers, Wine and NSIS;
+#                               then, optionally, the 32-bit Wine runtime
 #
 # Packages come in groups, each installed on its own, so that one group the
 # archive cannot serve today (an index half synced, an i386 package held
@@ -39,7 +39,7 @@ fuzz_group=(clang libclang-rt-14-dev binutils)
 windows_group=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix
-  dpkg-dev wine wine64 qemu-user-static
+  dpkg-dev wine wine64 qemu-user-static nsis
 )
 wine32_group=(wine32:i386)
 
@@ -81,8 +81,8 @@ install_group() {
 
 failed=()
 if [[ "${1:-}" == "windows" ]]; then
-  install_group "Windows cross-compilers and Wine" "${windows_group[@]}" ||
-    failed+=("Windows cross-compilers and Wine")
+  install_group "Windows cross-compilers, Wine and NSIS" "${windows_group[@]}" ||
+    failed+=("Windows cross-compilers, Wine and NSIS")
   mkdir -p "$state_dir"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386

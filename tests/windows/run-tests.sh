@@ -11,10 +11,14 @@
 # so in a user namespace with a binfmt_misc of its own (Linux 6.7 or later),
 # so that the rest of the machine goes on running 32-bit programs natively.
 # VESK_WINE32_LOADER names the 32-bit Wine loader (/usr/lib/wine/wine).
+# VESK_TEST_INSTALLER names the setup program to install and uninstall
+# (tests/windows/installer-test.sh), VESK_TEST_INSTALLER_STAGE the folder it
+# was made from.
 #
 # Where a build has VeskSapi.dll, its SAPI 5 client (vesk_sapi_tests) runs
-# last, against the DLL registered with regsvr32 beside the engine and its
-# data (run_sapi_client).
+# against the engine as installed: in each case of the setup program's, or
+# where that does not run, against the DLL registered with regsvr32 beside
+# the engine and its data (run_sapi_client).
 set -uo pipefail
 
 if [[ ${VESK_WINE32:-} == qemu && -z ${VESK_PRIVATE_BINFMT:-} ]]; then
@@ -22,6 +26,7 @@ if [[ ${VESK_WINE32:-} == qemu && -z ${VESK_PRIVATE_BINFMT:-} ]]; then
 fi
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/tests/windows/installer-test.sh"
 export WINEDEBUG=-all
 export WINEPREFIX=${VESK_WINEPREFIX:-$root/build-win64/wine-prefix}
 # No Mono or Gecko installers: nothing here needs them.
@@ -351,24 +356,59 @@ compare_with_linux() {
   done
 }
 
-# The SAPI 5 client (vesk_sapi_tests) against VeskSapi.dll registered with
-# regsvr32 from a folder laid out as one architecture's folder of the setup
-# program's: VeskSapi.dll and VeskSynth.dll beside the dictionaries and voices
-# of VESK_TEST_ENGINE_DATA. It is unregistered afterwards, and must leave
-# neither its class nor a voice token in its registry view, so that what
-# comes after finds the registry as Wine made it.
+# The SAPI 5 client (vesk_sapi_tests) of each architecture whose build has
+# VeskSapi.dll, found while its build is tested, runs against the engine as
+# installed: in each case of the setup program's (installer-test.sh calls
+# sapi_clients_installed before it uninstalls), or, where that does not run,
+# from a folder laid out as one architecture's folder of the setup
+# program's, VeskSapi.dll and VeskSynth.dll beside the dictionaries and
+# voices of VESK_TEST_ENGINE_DATA, registered with regsvr32 (run_sapi_client).
+# That one is unregistered afterwards and must leave neither its class nor a
+# voice token in its registry view.
 sapi_clsid='{2D2B22F7-0AE3-4520-8AF1-23E0CD082BBD}'
 sapi_not_run=
+sapi_installed_runs=0
+declare -A sapi_build=() sapi_loader=() sapi_dll=()
+
+sapi_client_found() {
+  local build=$1 loader=$2 dll=$3
+  local arch=${dll%/*}
+  arch=${arch##*/}
+  local sapi=$build/engine/$arch/VeskSapi.dll
+  local exe=$build/tests-windows/vesk_sapi_tests.exe
+  if [[ ! -f $sapi || ! -f $exe ]]; then
+    sapi_not_run+="${sapi_not_run:+; }$arch: $sapi or $exe not built"
+    return
+  fi
+  sapi_build[$arch]=$build
+  sapi_loader[$arch]=$loader
+  sapi_dll[$arch]=$dll
+}
 
 # The client program of one architecture against the registered engine in
-# WINDIR (as Wine names it), which also suits a folder the setup program
-# installed: its PASS or FAIL line, its x86 tests counted, and the lines
-# saying which of SAPI's paths ran.
+# WINDIR (as Wine names it, in UTF-8: Wine reads the environment in the
+# locale's encoding): its PASS or FAIL line, its x86 tests counted, and the
+# lines saying which of SAPI's paths ran.
 sapi_client_program() {
   local exe=$1 loader=$2 windir=$3 log=$4
-  VESK_SAPI_DIR=$windir run_program "$exe" "$loader" "$log"
+  echo "run-tests: the SAPI client against $windir"
+  LC_ALL=C.UTF-8 VESK_SAPI_DIR=$windir run_program "$exe" "$loader" "$log"
   [[ $loader == "$wine32" ]] && count_x86 "$log"
   tr -d '\r' <"$log" | grep -a '^sapi-client:' | awk '!seen[$0]++' | sed 's/^/    /'
+}
+
+# Each client against WINDIR\<arch> as the setup program installed it; on
+# 32-bit Windows the x86 one only.
+sapi_clients_installed() {
+  local windir=$1 arch build
+  for arch in x64 x86; do
+    build=${sapi_build[$arch]:-}
+    [[ -n $build ]] || continue
+    [[ $arch == x64 && $installer_windows == 32 ]] && continue
+    sapi_installed_runs=$((sapi_installed_runs + 1))
+    sapi_client_program "$build/tests-windows/vesk_sapi_tests.exe" "${sapi_loader[$arch]}" \
+      "$windir\\$arch" "$build/tests-windows/sapi-client-installed-$sapi_installed_runs.log"
+  done
 }
 
 run_sapi_client() {
@@ -380,10 +420,6 @@ run_sapi_client() {
   local folder=$build/tests-windows/sapi-installed
   local log=$build/tests-windows/sapi-client view=64 windir rc left
   [[ $arch == x86 ]] && view=32
-  if [[ ! -f $sapi || ! -f $exe ]]; then
-    sapi_not_run+="${sapi_not_run:+; }$arch: $sapi or $exe not built"
-    return
-  fi
   if ! windir=$(stage_installed "$dll" "$folder"); then
     sapi_not_run+="${sapi_not_run:+; }$arch: no dictionaries and voice in \$VESK_TEST_ENGINE_DATA"
     return
@@ -462,9 +498,27 @@ for build in "$@"; do
     continue
   fi
   compare_with_linux "$installed_dir" "$dll"
-  run_sapi_client "$build" "$loader" "$dll"
+  sapi_client_found "$build" "$loader" "$dll"
 done
 
+# The setup program is 32-bit code: it runs where the x86 tests run.
+if [[ -n ${VESK_TEST_INSTALLER:-} ]]; then
+  if [[ $i386_mode == none ]]; then
+    echo "run-tests: the setup program not run: it is x86 code, and $i386_reason"
+    x86_not_run=$i386_reason
+  else
+    run_installer_tests "$VESK_TEST_INSTALLER" "${VESK_TEST_INSTALLER_STAGE:-}" \
+      "$root/build-win64/tests-windows/VeskSapi-failing.dll"
+  fi
+fi
+
+# Where the setup program did not run, the SAPI clients run against their
+# folders registered with regsvr32.
+if [[ $sapi_installed_runs -eq 0 ]]; then
+  for arch in "${!sapi_build[@]}"; do
+    run_sapi_client "${sapi_build[$arch]}" "${sapi_loader[$arch]}" "${sapi_dll[$arch]}"
+  done
+fi
 [[ -z $sapi_not_run ]] || echo "run-tests: the SAPI client not run: $sapi_not_run"
 echo "windows: $passed passed, $failed failed"
 # The stage's last line, so that a skipped half is never mistaken for a pass.
