@@ -7,9 +7,10 @@
 // prepared text (expected_audio.h), sample for sample.
 //
 //   vesk_sapi_tests.exe [--engine-dir=DIR]   (or VESK_SAPI_DIR=DIR)
-// DIR holds VeskSapi.dll registered with regsvr32 beside VeskSynth.dll and
-// its data; without one, the directory the engine's class is registered
-// from. Lines starting "sapi-client:" say which paths ran.
+// DIR holds VeskSapi.dll, registered (by the setup program or regsvr32),
+// beside VeskSynth.dll and its data; without one, the directory the
+// engine's class is registered from. Lines starting "sapi-client:" say
+// which paths ran.
 #include "sapi_client/sapi_client.h"
 
 #include <gtest/gtest.h>
