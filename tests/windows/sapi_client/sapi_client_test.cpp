@@ -319,6 +319,26 @@ class SapiEngineTest : public ::testing::Test {
     }
     return parts;
   }
+
+  // Two sentences; after the first write SAPI asks once for action, whose
+  // new value the script gives from then on. The first sentence keeps the
+  // old settings, the second has the new.
+  std::vector<int16_t> SpeakAskingOnce(DWORD action, SiteScript script,
+                                       const std::wstring& sentence) {
+    FragmentList list;
+    list.Speak(sentence + sentence);
+    auto told = std::make_shared<bool>(false);
+    script.actions = [told, action](std::size_t writes, std::size_t) -> DWORD {
+      if (writes == 0 || *told) return SPVES_CONTINUE;
+      *told = true;
+      return action;
+    };
+    RecordingSite site(script);
+    EXPECT_EQ(Speak(list, site), S_OK);
+    EXPECT_TRUE(*told);
+    return site.Samples();
+  }
+
   std::vector<int16_t> Expected(std::wstring_view text,
                                 const EngineSettings& settings = {},
                                 const std::u16string& voice = {}) {
@@ -454,49 +474,30 @@ TEST_F(SapiEngineTest, AbortStopsTheAudioWithinOneChunk) {
       std::vector<int16_t>(whole.begin(), whole.begin() + written.size()));
 }
 
-// The settings change after the first write: the first piece keeps the
-// old ones, the second has the new.
 TEST_F(SapiEngineTest, RateChangeAppliesFromTheNextPiece) {
   const std::wstring sentence = L"今天天气很好。";
-  FragmentList list;
-  list.Speak(sentence + sentence);
-  auto told = std::make_shared<bool>(false);
-  RecordingSite site(
-      {.actions = [told](std::size_t writes, std::size_t) -> DWORD {
-         if (writes == 0 || *told) return SPVES_CONTINUE;
-         *told = true;
-         return SPVES_RATE;
-       },
-       .rate = [](std::size_t writes) -> long { return writes > 0 ? 10 : 0; }});
-  ASSERT_EQ(Speak(list, site), S_OK);
-  ASSERT_TRUE(*told);
+  const auto spoken = SpeakAskingOnce(
+      SPVES_RATE,
+      {.rate = [](std::size_t writes) -> long { return writes > 0 ? 10 : 0; }},
+      sentence);
   const auto normal = Expected(sentence);
   const auto faster = Expected(sentence, {.rate = 100});
   EXPECT_LT(faster.size(), normal.size());
-  EXPECT_SAME_AUDIO(site.Samples(), Joined({normal, faster}));
+  EXPECT_SAME_AUDIO(spoken, Joined({normal, faster}));
 }
 
 TEST_F(SapiEngineTest, VolumeChangeAppliesFromTheNextPiece) {
   const std::wstring sentence = L"今天天气很好。";
-  FragmentList list;
-  list.Speak(sentence + sentence);
-  auto told = std::make_shared<bool>(false);
-  RecordingSite site(
-      {.actions = [told](std::size_t writes, std::size_t) -> DWORD {
-         if (writes == 0 || *told) return SPVES_CONTINUE;
-         *told = true;
-         return SPVES_VOLUME;
-       },
-       .volume = [](std::size_t writes) -> USHORT {
-         return writes > 0 ? 50 : 100;
-       }});
-  ASSERT_EQ(Speak(list, site), S_OK);
-  ASSERT_TRUE(*told);
+  const auto spoken = SpeakAskingOnce(
+      SPVES_VOLUME, {.volume = [](std::size_t writes) -> USHORT {
+        return writes > 0 ? 50 : 100;
+      }},
+      sentence);
   const auto normal = Expected(sentence);
   const auto softer = Expected(sentence, {.volume = 25});
   // SAPI's 50 is half the engine's normal loudness.
   EXPECT_NEAR(double(Peak(softer)) / Peak(normal), 0.5, 0.1);
-  EXPECT_SAME_AUDIO(site.Samples(), Joined({normal, softer}));
+  EXPECT_SAME_AUDIO(spoken, Joined({normal, softer}));
 }
 
 TEST_F(SapiEngineTest, FragmentStatesSetRateVolumeAndPitch) {
