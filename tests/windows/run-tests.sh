@@ -117,6 +117,14 @@ declare -A qemu_left_out=(
   [ControlSurfaceStressTest.RandomCallsFromHostThreadsKeepEveryPromise]="four host threads starting and stopping thousands of worker threads kill qemu-i386 itself (an uncaught segmentation fault, or Wine calling address 0), even in a fresh process"
 )
 
+# The same for the SAPI client (vesk_sapi_tests): under qemu-i386 it runs
+# without these, which kill qemu itself while the engine starts worker
+# threads sentence after sentence (the other fifteen speak too and pass).
+declare -A qemu_sapi_left_out=(
+  [SapiEngineTest.AudioIsTheEnginesForThePreparedTextWithPieceEvents]="three Speak calls of several sentences each, each sentence an engine worker thread started and ended, kill qemu-i386 itself (an uncaught segmentation fault) at the first of them; the x64 run and native x86 runs check this, and the bookmark, rate and volume tests compare samples under qemu too"
+  [SapiEngineTest.TwoEnginesOnTwoThreadsTakeTurns]="two host threads each speaking through its own voice object kill qemu-i386 itself (glibc reports a double free in qemu's own heap, then an uncaught segmentation fault)"
+)
+
 # The x86 tests as the stage's last line counts them.
 x86_run=0
 x86_passed=0
@@ -390,9 +398,17 @@ sapi_client_found() {
 # locale's encoding): its PASS or FAIL line, its x86 tests counted, and the
 # lines saying which of SAPI's paths ran.
 sapi_client_program() {
-  local exe=$1 loader=$2 windir=$3 log=$4
+  local exe=$1 loader=$2 windir=$3 log=$4 name
+  local -a filter=()
   echo "run-tests: the SAPI client against $windir"
-  LC_ALL=C.UTF-8 VESK_SAPI_DIR=$windir run_program "$exe" "$loader" "$log"
+  if [[ $loader == "$wine32" && $i386_mode == qemu ]]; then
+    for name in "${!qemu_sapi_left_out[@]}"; do
+      echo "run-tests: under qemu-i386, left out: $name: ${qemu_sapi_left_out[$name]}"
+      x86_left_out=$((x86_left_out + 1))
+    done
+    filter=("--gtest_filter=-$(IFS=:; echo "${!qemu_sapi_left_out[*]}")")
+  fi
+  LC_ALL=C.UTF-8 VESK_SAPI_DIR=$windir run_program "$exe" "$loader" "$log" "${filter[@]}"
   [[ $loader == "$wine32" ]] && count_x86 "$log"
   tr -d '\r' <"$log" | grep -a '^sapi-client:' | awk '!seen[$0]++' | sed 's/^/    /'
 }
