@@ -70,7 +70,8 @@ static_assert(SPVST_SENTENCE == 1);
 
 // An object whose every method names itself, called through the vtable as
 // a C caller does: slot k of the table, with the object as first argument.
-class SlotNamingSite : public ISpTTSEngineSite {
+template <typename Interface>
+class SlotNaming : public Interface {
  public:
   std::vector<std::string> called;
 
@@ -81,6 +82,16 @@ class SlotNamingSite : public ISpTTSEngineSite {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return Named("AddRef"); }
   ULONG STDMETHODCALLTYPE Release() override { return Named("Release"); }
+
+ protected:
+  HRESULT Named(const char* name) {
+    called.push_back(name);
+    return S_OK;
+  }
+};
+
+class SlotNamingSite : public SlotNaming<ISpTTSEngineSite> {
+ public:
   HRESULT STDMETHODCALLTYPE AddEvents(const SPEVENT*, ULONG) override {
     return Named("AddEvents");
   }
@@ -101,25 +112,10 @@ class SlotNamingSite : public ISpTTSEngineSite {
   HRESULT STDMETHODCALLTYPE CompleteSkip(long) override {
     return Named("CompleteSkip");
   }
-
- private:
-  HRESULT Named(const char* name) {
-    called.push_back(name);
-    return S_OK;
-  }
 };
 
-class SlotNamingEngine : public ISpTTSEngine {
+class SlotNamingEngine : public SlotNaming<ISpTTSEngine> {
  public:
-  std::vector<std::string> called;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    called.push_back("QueryInterface");
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return Named("AddRef"); }
-  ULONG STDMETHODCALLTYPE Release() override { return Named("Release"); }
   HRESULT STDMETHODCALLTYPE Speak(DWORD, REFGUID, const WAVEFORMATEX*,
                                   const SPVTEXTFRAG*,
                                   ISpTTSEngineSite*) override {
@@ -128,12 +124,6 @@ class SlotNamingEngine : public ISpTTSEngine {
   HRESULT STDMETHODCALLTYPE GetOutputFormat(const GUID*, const WAVEFORMATEX*,
                                             GUID*, WAVEFORMATEX**) override {
     return Named("GetOutputFormat");
-  }
-
- private:
-  HRESULT Named(const char* name) {
-    called.push_back(name);
-    return S_OK;
   }
 };
 
